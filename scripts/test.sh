@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds with warnings as errors and runs every test,
+# then builds and runs them again under AddressSanitizer and UBSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc)
+
+scripts/install-deps.sh
+
+export QT_QPA_PLATFORM=offscreen
+export LC_ALL=C.UTF-8
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_WERROR=ON
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs")
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMORA_WERROR=ON -DVELMORA_SANITIZE=ON
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ctest --output-on-failure -j"$jobs")

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// A text control as the display routine sees it. Positions and lengths are
+// in characters, a line break counting as the two characters CR LF.
+class TextTarget {
+public:
+    virtual ~TextTarget() = default;
+    virtual QString Text() const = 0;
+    virtual void setText(const QString& text) = 0;
+    virtual int TextLength() const { return int(Text().size()); }
+    virtual int SelStart() const = 0;
+    virtual void setSelStart(int position) = 0; // leaves an empty selection there
+    virtual int SelLength() const = 0;
+    virtual void setSelLength(int length) = 0;
+    virtual QString SelText() const = 0;
+    virtual void setSelText(const QString& text) = 0; // caret after the inserted text
+};

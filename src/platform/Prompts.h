@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The application title: every box given no title carries it.
+inline QString appTitle() { return QStringLiteral("Velmora"); }
+
+enum class MsgButtons { OK, OKCancel, YesNoCancel, RetryCancel, AbortRetryIgnore };
+enum class MsgIcon { None, Critical, Question, Exclamation, Information };
+
+// Answer codes of a message box, as the program compares them.
+enum MsgAnswer { vbOK = 1, vbCancel = 2, vbAbort = 3, vbRetry = 4, vbIgnore = 5, vbYes = 6, vbNo = 7 };
+
+struct FileDialogSetup {
+    QString title;
+    QStringList filters; // Qt name filters, "description (patterns)"
+    int selectedFilter = 0;
+    QString defaultSuffix;
+    QString fileName; // emptied before every showing
+};
+
+struct FileDialogResult {
+    bool cancelled = false;
+    QString path;      // full path of the chosen file
+    QString fileTitle; // its name without the folder
+};
+
+// Every modal box the program shows goes through here, so tests can answer
+// them with a script and see what was asked.
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+    // An empty title means the application title. defaultButton is an answer
+    // code (vbYes ...) or 0 for the first button.
+    virtual int messageBox(const QString& text, const QString& title, MsgButtons buttons,
+                           MsgIcon icon, int defaultButton = 0) = 0;
+    // std::nullopt on Cancel; the edited text (possibly empty) on OK.
+    virtual std::optional<QString> inputBox(const QString& prompt, const QString& title,
+                                            const QString& defaultReply) = 0;
+    virtual FileDialogResult fileOpen(const FileDialogSetup& setup) = 0;
+    virtual void beep() = 0;
+
+    // The warning box of the record-and-check handlers.
+    void warn(const QString& description) {
+        messageBox(description, QString(), MsgButtons::OK, MsgIcon::Exclamation);
+    }
+};

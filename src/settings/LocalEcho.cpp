@@ -1,0 +1,3 @@
+#include "settings/LocalEcho.h"
+
+bool LocalEcho = false;
