@@ -14,16 +14,36 @@ public:
     qint16 LogFileNumber() const { return m_number; }
     // Opens for writing raw bytes without truncating, creating the file when
     // missing, positioned at its end. False with the platform's description.
+    // A log already open is closed first, so after a failure none is open.
     bool open(const QString& path, QString* error);
-    // Appends all of `bytes`; false with a description when any part fails.
+    // Appends all of `bytes`; false with a description when any part fails
+    // (or when no log is open).
     bool write(const QByteArray& bytes, QString* error);
+    // Safe to call when nothing is open.
     void close();
 
 private:
     int m_fd = -1;
     qint16 m_number = 0;
     qint16 m_nextNumber = 1;
+    QString m_path;
 };
+
+// The file operations the open command needs besides the open itself, so a
+// test can make them fail where the real file system would not (as root, a
+// read-only folder does not stop a delete).
+class LogFileSystem {
+public:
+    virtual ~LogFileSystem() = default;
+    // Whether a regular file (a folder does not count) exists at `path`.
+    // A lookup that fails for another reason than "not there" returns false
+    // with `error` set; otherwise `error` is left empty.
+    virtual bool regularFileExists(const QString& path, QString* error) = 0;
+    virtual bool removeFile(const QString& path, QString* error) = 0;
+};
+
+// The operating system's files.
+LogFileSystem& realLogFileSystem();
 
 class Prompts;
 
@@ -31,3 +51,4 @@ class Prompts;
 // Returns the file title when a log was opened (LogFileNumber set), else an
 // empty string; the window then switches its caption and commands.
 QString runOpenLogCommand(Prompts& prompts, CaptureLog& log);
+QString runOpenLogCommand(Prompts& prompts, CaptureLog& log, LogFileSystem& files);
