@@ -22,6 +22,9 @@ QString QSettingsStore::GetSetting(const QString& app, const QString& section, c
     const QVariant value = settings.value(section + QLatin1Char('/') + key);
     if (!value.isValid())
         return defaultValue;
+    // A value edited by hand without quotes reads as a list at its commas.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
     return value.toString();
 }
 
@@ -30,6 +33,8 @@ void QSettingsStore::SaveSetting(const QString& app, const QString& section, con
     const QString path = fileFor(app);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSettings settings(path, QSettings::IniFormat);
+    // Written to a temporary file and renamed over the old one, never in place.
+    settings.setAtomicSyncRequired(true);
     settings.setValue(section + QLatin1Char('/') + key, value);
     settings.sync();
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class ISerialCtl;
 class SettingsStore;
@@ -9,12 +10,12 @@ class Prompts;
 class PendingFailure;
 
 // The values the program offers, in list order.
-QStringList offeredPorts();      // "Com1" .. "Com16"
-QStringList offeredSpeeds();     // 110 .. 256000, sixteen values
-QStringList offeredParities();   // "Even", "Odd", "None", "Mark", "Space"
-QStringList offeredDataBits();   // "4" .. "8"
-QStringList offeredStopBits();   // "1", "1.5", "2"
-QStringList offeredFlowModes();  // "なし", "Xon/Xoff", "RTS", "Xon/RTS"
+QStringList offeredPorts();     // "Com1" .. "Com16"
+QStringList offeredSpeeds();    // 110 .. 256000, sixteen values
+QStringList offeredParities();  // "Even", "Odd", "None", "Mark", "Space"
+QStringList offeredDataBits();  // "4" .. "8"
+QStringList offeredStopBits();  // "1", "1.5", "2"
+QStringList offeredFlowModes(); // "なし", "Xon/Xoff", "RTS", "Xon/RTS"
 
 struct ParsedSettings {
     QString speed, parity, dataBits, stopBits;
@@ -29,8 +30,20 @@ int parityPosition(const QString& letter);
 QString composeSettings(const QString& speed, const QString& parity, const QString& dataBits,
                         const QString& stopBits);
 
-inline QString settingsApp() { return QStringLiteral("Velmora"); }
-inline QString settingsSection() { return QStringLiteral("Properties"); }
+// Conversions of stored texts. A fraction rounds half to even; text that is
+// no number throws Failure("型が一致しません。"), a number out of range
+// Failure("オーバーフローしました。").
+qint16 storedInteger16(const QString& text);
+qint32 storedInteger32(const QString& text);
+// "True" or "False" in any letter case; anything else does not convert.
+std::optional<bool> storedBoolean(const QString& text);
+
+inline QString settingsApp() {
+    return QStringLiteral("Velmora");
+}
+inline QString settingsSection() {
+    return QStringLiteral("Properties");
+}
 
 // The start-up loading sequence. `pending` carries a failure recorded by the
 // window's load before it; a check that finds one shows it as a warning and
