@@ -1,33 +1,685 @@
-// Placeholder until the component lands.
 #include "serial/SerialCtl.h"
 
 #include "platform/CodePage.h"
 #include "platform/Failure.h"
+#include "platform/SystemError.h"
+#include "serial/PortResolver.h"
 
-SerialCtl::SerialCtl(QObject* parent) : ISerialCtl(parent) {}
-SerialCtl::~SerialCtl() = default;
-bool SerialCtl::PortOpen() const { return false; }
-void SerialCtl::setPortOpen(bool) { throw Failure(QStringLiteral("未実装")); }
-qint16 SerialCtl::CommPort() const { return 1; }
-void SerialCtl::setCommPort(qint16) {}
-QString SerialCtl::Settings() const { return QStringLiteral("9600,n,8,1"); }
-void SerialCtl::setSettings(const QString&) {}
-qint32 SerialCtl::Handshaking() const { return 0; }
-void SerialCtl::setHandshaking(qint32) {}
-qint16 SerialCtl::OutBufferCount() const { return 0; }
-void SerialCtl::setOutput(const QString&) {}
-QByteArray SerialCtl::Input() { return {}; }
-qint16 SerialCtl::CommEvent() const { return 0; }
-qint16 SerialCtl::InputLen() const { return 0; }
-void SerialCtl::setInputLen(qint16) {}
-qint16 SerialCtl::RThreshold() const { return 1; }
-void SerialCtl::setRThreshold(qint16) {}
-qint16 SerialCtl::SThreshold() const { return 0; }
-void SerialCtl::setSThreshold(qint16) {}
-QString SerialCtl::ParityReplace() const { return QStringLiteral("?"); }
-void SerialCtl::setParityReplace(const QString&) {}
-bool SerialCtl::DTREnable() const { return true; }
-void SerialCtl::setDTREnable(bool) {}
-bool SerialCtl::CTSHolding() const { return false; }
-bool SerialCtl::DSRHolding() const { return false; }
-QByteArray SerialCtl::codePage() const { return systemCodePage(); }
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+namespace {
+
+// Stands in the event queue for "emit PortClosed and DeviceLost".
+constexpr int lostMarker = -1;
+constexpr int pollInterval = 30;
+constexpr int readChunk = 4096;
+
+struct SettingsParts {
+    int speed = 0;
+    char parity = 'n';
+    int dataBits = 8;
+    QString stopBits;
+};
+
+bool parseSettingsText(const QString& text, SettingsParts& parts) {
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d{1,8}),([eEoOnNmMsS]),([4-8]),(1|1\\.5|2)$"));
+    const auto match = form.match(text);
+    if (!match.hasMatch())
+        return false;
+    parts.speed = match.captured(1).toInt();
+    parts.parity = match.captured(2).toLower().at(0).toLatin1();
+    parts.dataBits = match.captured(3).toInt();
+    parts.stopBits = match.captured(4);
+    return true;
+}
+
+// What a UART can be told; empty when it can, else why not.
+QString lineConfigFor(const SettingsParts& parts, int handshaking, LineConfig& config) {
+    if (parts.dataBits == 4)
+        return QStringLiteral("データ ビット 4 は使えません (5 から 8 まで)");
+    if (parts.stopBits == QLatin1String("1.5") && parts.dataBits != 5)
+        return QStringLiteral("ストップ ビット 1.5 はデータ ビットが 5 のときだけ使えます");
+    config.speed = parts.speed;
+    config.parity = parts.parity;
+    config.dataBits = parts.dataBits;
+    config.twoStopBits = parts.stopBits != QLatin1String("1");
+    config.handshaking = handshaking;
+    return {};
+}
+
+QString flowName(int mode) {
+    static const char* const names[] = {"なし", "Xon/Xoff", "RTS", "Xon/RTS"};
+    return mode >= 0 && mode <= 3 ? QString::fromUtf8(names[mode]) : QString::number(mode);
+}
+
+QString describeConfig(const LineConfig& config) {
+    const QString stop = config.twoStopBits
+                             ? (config.dataBits == 5 ? QStringLiteral("1.5") : QStringLiteral("2"))
+                             : QStringLiteral("1");
+    return QStringLiteral("%1,%2,%3,%4 (フロー制御: %5)")
+        .arg(config.speed)
+        .arg(QLatin1Char(config.parity))
+        .arg(config.dataBits)
+        .arg(stop, flowName(config.handshaking));
+}
+
+bool noSuchControl(int rc) {
+    return rc == -ENOTTY || rc == -EINVAL;
+}
+
+} // namespace
+
+SerialCtl::SerialCtl(QObject* parent) : SerialCtl(makeTermiosBackend(), parent) {}
+
+SerialCtl::SerialCtl(std::unique_ptr<SerialBackend> backend, QObject* parent)
+    : ISerialCtl(parent), m_backend(std::move(backend)), m_codePage(systemCodePage()) {
+    m_pollTimer = new QTimer(this);
+    m_pollTimer->setInterval(pollInterval);
+    connect(m_pollTimer, &QTimer::timeout, this, &SerialCtl::onPoll);
+    m_deliverTimer = new QTimer(this);
+    m_deliverTimer->setSingleShot(true);
+    m_deliverTimer->setInterval(0);
+    connect(m_deliverTimer, &QTimer::timeout, this, &SerialCtl::deliver);
+}
+
+SerialCtl::~SerialCtl() {
+    if (m_open) {
+        const QSignalBlocker quiet(this);
+        closePort();
+    }
+}
+
+QString SerialCtl::portName() const {
+    return m_display.isEmpty() ? QStringLiteral("Com%1").arg(m_port)
+                               : QStringLiteral("Com%1 (%2)").arg(m_port).arg(m_display);
+}
+
+// Opening and closing
+
+bool SerialCtl::PortOpen() const {
+    return m_open;
+}
+
+void SerialCtl::setPortOpen(bool open) {
+    if (open == m_open)
+        return;
+    if (open) {
+        openPort();
+        return;
+    }
+    closePort();
+    m_pending.clear();
+    emit PortClosed();
+}
+
+void SerialCtl::openPort() {
+    SettingsParts parts;
+    parseSettingsText(m_settings, parts);
+    LineConfig config;
+    const QString refusal = lineConfigFor(parts, m_handshaking, config);
+    if (!refusal.isEmpty())
+        throw Failure(QStringLiteral("Com%1 を開けません: %2 (設定 %3)")
+                          .arg(m_port)
+                          .arg(refusal, m_settings));
+
+    const QStringList present = presentSerialDevices();
+    const ResolvedPort port = resolvePort(m_port, portLinkDir(), present);
+    if (port.path.isEmpty())
+        throw Failure(QStringLiteral("Com%1 を開けません: シリアル デバイスが見つかりません "
+                                     "(見つかったデバイスは %2 個)。%3 に com%1 という"
+                                     "リンクを作ると、任意のデバイスを割り当てられます。")
+                          .arg(m_port)
+                          .arg(port.present)
+                          .arg(portLinkDir()));
+
+    const int rc = m_backend->open(port.path);
+    if (rc < 0) {
+        const int error = -rc;
+        const QString head = QStringLiteral("Com%1 を開けません: ").arg(m_port);
+        const QString reason = QStringLiteral("理由: ") + describeErrno(error);
+        QString what;
+        switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            what = QStringLiteral("デバイス %1 が見つかりません。").arg(port.display);
+            break;
+        case EBUSY:
+        case EWOULDBLOCK:
+            what = QStringLiteral("デバイス %1 は他のプログラムが使用中です。").arg(port.display);
+            break;
+        case EACCES:
+        case EPERM:
+            what = QStringLiteral("デバイス %1 を開く権限がありません。dialout グループに"
+                                  "参加して (sudo usermod -aG dialout $USER) "
+                                  "ログインし直してください。")
+                       .arg(port.display);
+            break;
+        case ENOTTY:
+            what = QStringLiteral("%1 はシリアル デバイスではありません。").arg(port.display);
+            break;
+        default:
+            what = QStringLiteral("デバイス %1 でエラーが発生しました。").arg(port.display);
+            break;
+        }
+        throw Failure(head + what + reason);
+    }
+    m_display = port.display;
+    try {
+        applyConfig(config, nullptr);
+    } catch (const Failure&) {
+        m_backend->close();
+        throw;
+    }
+    const int dtr = m_backend->setDtr(m_dtr);
+    Q_UNUSED(dtr); // a pty has no DTR; a real failure shows in DTREnable's set
+
+    m_hasModemLines = m_backend->modemLines(m_lines) == 0;
+    m_hasCounters = m_backend->counters(m_counters) == 0;
+    m_in.clear();
+    m_decoder.reset();
+    m_readPaused = false;
+    m_out.clear();
+    m_lastOutCount = 0;
+    m_pending.clear();
+
+    m_readNotifier = new QSocketNotifier(m_backend->fd(), QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &SerialCtl::onReadable);
+    m_writeNotifier = new QSocketNotifier(m_backend->fd(), QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &SerialCtl::onWritable);
+    m_open = true;
+    if (m_hasModemLines || m_hasCounters)
+        m_pollTimer->start();
+}
+
+void SerialCtl::closePort() {
+    // Notifiers go first: one left on a hung-up descriptor fires endlessly.
+    for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
+    m_readNotifier = m_writeNotifier = nullptr;
+    m_pollTimer->stop();
+    m_backend->close();
+    m_open = false;
+    m_out.clear();
+    m_lastOutCount = 0;
+    m_hasModemLines = m_hasCounters = false;
+    m_readPaused = false;
+}
+
+void SerialCtl::applyConfig(const LineConfig& config, const LineConfig* restore) {
+    int rc = m_backend->apply(config);
+    if (rc < 0) {
+        if (m_open && rc == -EIO) {
+            lose(EIO);
+            deliverLater();
+            throw Failure(m_lossDescription);
+        }
+        if (restore)
+            m_backend->apply(*restore);
+        throw Failure(QStringLiteral("%1 の設定を変更できません。理由: %2")
+                          .arg(portName(), describeErrno(-rc)));
+    }
+    LineConfig actual;
+    rc = m_backend->readBack(actual);
+    if (rc < 0) {
+        if (m_open) {
+            raise(comEventDCB);
+            deliverLater();
+        }
+        throw Failure(QStringLiteral("%1 の設定を読み取れません。理由: %2")
+                          .arg(portName(), describeErrno(-rc)));
+    }
+    if (actual != config) {
+        if (restore)
+            m_backend->apply(*restore);
+        throw Failure(QStringLiteral("%1 は設定 %2 を受け付けませんでした。実際の設定: %3")
+                          .arg(portName(), describeConfig(config), describeConfig(actual)));
+    }
+    m_applied = actual;
+}
+
+// Properties
+
+qint16 SerialCtl::CommPort() const {
+    return m_port;
+}
+
+void SerialCtl::setCommPort(qint16 port) {
+    if (port < 1 || port > 16)
+        throw Failure(QStringLiteral("ポート番号 %1 は使えません (1 から 16 まで)。").arg(port));
+    if (m_open && port != m_port)
+        throw Failure(QStringLiteral("ポートが開いている間はポート番号を変更できません。"));
+    if (port != m_port)
+        m_display.clear();
+    m_port = port;
+}
+
+QString SerialCtl::Settings() const {
+    return m_settings;
+}
+
+void SerialCtl::setSettings(const QString& settings) {
+    SettingsParts parts;
+    if (!parseSettingsText(settings, parts))
+        throw Failure(QStringLiteral("設定 \"%1\" は無効です。速度,パリティ (E/O/N/M/S),"
+                                     "データ ビット (4-8),ストップ ビット (1/1.5/2) を"
+                                     "空白なしで指定してください (例: 9600,n,8,1)。")
+                          .arg(settings));
+    if (parts.speed < 50 || parts.speed > 4000000)
+        throw Failure(
+            QStringLiteral("速度 %1 は使えません (50 から 4000000 まで)。").arg(parts.speed));
+    const QString normalized = QStringLiteral("%1,%2,%3,%4")
+                                   .arg(parts.speed)
+                                   .arg(QLatin1Char(parts.parity))
+                                   .arg(parts.dataBits)
+                                   .arg(parts.stopBits);
+    if (m_open)
+        applyToOpenPort(normalized, m_handshaking);
+    m_settings = normalized;
+}
+
+qint32 SerialCtl::Handshaking() const {
+    return m_handshaking;
+}
+
+void SerialCtl::setHandshaking(qint32 mode) {
+    if (mode < 0 || mode > 3)
+        throw Failure(QStringLiteral("フロー制御の値 %1 は使えません (0 から 3 まで)。").arg(mode));
+    if (m_open)
+        applyToOpenPort(m_settings, mode);
+    m_handshaking = mode;
+}
+
+void SerialCtl::applyToOpenPort(const QString& settings, int handshaking) {
+    SettingsParts parts;
+    parseSettingsText(settings, parts);
+    LineConfig config;
+    const QString refusal = lineConfigFor(parts, handshaking, config);
+    if (!refusal.isEmpty())
+        throw Failure(
+            QStringLiteral("%1 に設定 %2 を適用できません: %3").arg(portName(), settings, refusal));
+    const LineConfig previous = m_applied;
+    applyConfig(config, &previous);
+}
+
+qint16 SerialCtl::InputLen() const {
+    return m_inputLen;
+}
+
+void SerialCtl::setInputLen(qint16 value) {
+    if (value < 0)
+        throw Failure(QStringLiteral("InputLen に負の値 (%1) は設定できません。").arg(value));
+    m_inputLen = value;
+}
+
+qint16 SerialCtl::RThreshold() const {
+    return m_rthreshold;
+}
+
+void SerialCtl::setRThreshold(qint16 value) {
+    if (value < 0)
+        throw Failure(QStringLiteral("RThreshold に負の値 (%1) は設定できません。").arg(value));
+    m_rthreshold = value;
+    if (value > 0 && m_in.size() >= value) {
+        raise(comEvReceive);
+        deliverLater();
+    }
+}
+
+qint16 SerialCtl::SThreshold() const {
+    return m_sthreshold;
+}
+
+void SerialCtl::setSThreshold(qint16 value) {
+    if (value < 0)
+        throw Failure(QStringLiteral("SThreshold に負の値 (%1) は設定できません。").arg(value));
+    m_sthreshold = value;
+}
+
+QString SerialCtl::ParityReplace() const {
+    return m_parityReplace;
+}
+
+void SerialCtl::setParityReplace(const QString& value) {
+    m_parityReplace = value;
+}
+
+bool SerialCtl::DTREnable() const {
+    return m_dtr;
+}
+
+void SerialCtl::setDTREnable(bool enable) {
+    if (m_open) {
+        const int rc = m_backend->setDtr(enable);
+        if (rc < 0 && !noSuchControl(rc))
+            throw Failure(QStringLiteral("%1 の DTR 信号を変更できません。理由: %2")
+                              .arg(portName(), describeErrno(-rc)));
+    }
+    m_dtr = enable;
+}
+
+bool SerialCtl::CTSHolding() const {
+    int bits = 0;
+    return m_open && m_hasModemLines && m_backend->modemLines(bits) == 0 && (bits & LineCTS);
+}
+
+bool SerialCtl::DSRHolding() const {
+    int bits = 0;
+    return m_open && m_hasModemLines && m_backend->modemLines(bits) == 0 && (bits & LineDSR);
+}
+
+QByteArray SerialCtl::codePage() const {
+    return m_codePage;
+}
+
+void SerialCtl::setCodePage(const QByteArray& codePage) {
+    m_codePage = codePage;
+}
+
+qint16 SerialCtl::CommEvent() const {
+    return m_event;
+}
+
+// Receiving
+
+QByteArray SerialCtl::Input() {
+    QByteArray taken;
+    if (m_inputLen == 0 || m_inputLen >= m_in.size()) {
+        taken = std::exchange(m_in, QByteArray());
+    } else {
+        taken = m_in.left(m_inputLen);
+        m_in.remove(0, m_inputLen);
+    }
+    if (!taken.isEmpty())
+        ++m_takenCount;
+    if (m_readPaused && m_open && m_in.size() < receiveLimit) {
+        m_readPaused = false;
+        m_readNotifier->setEnabled(true);
+    }
+    return taken;
+}
+
+void SerialCtl::onReadable() {
+    readLine(16);
+    deliver();
+}
+
+void SerialCtl::readLine(int maxChunks) {
+    char buffer[readChunk];
+    for (int chunk = 0; chunk < maxChunks && m_open;) {
+        const long space = receiveLimit - m_in.size();
+        if (space <= 0) {
+            // Leave the rest in the driver until the program takes data.
+            m_readPaused = true;
+            m_readNotifier->setEnabled(false);
+            raise(comEventRxOver);
+            return;
+        }
+        const long n = m_backend->read(buffer, std::min<long>(readChunk, space));
+        if (n > 0) {
+            consume(buffer, n);
+            ++chunk;
+        } else if (n == -EINTR) {
+            continue;
+        } else if (n == -EAGAIN || n == -EWOULDBLOCK) {
+            return;
+        } else {
+            lose(n == 0 ? 0 : int(-n));
+            return;
+        }
+    }
+}
+
+void SerialCtl::consume(const char* data, long size) {
+    const QByteArray replacement =
+        m_parityReplace.isEmpty() ? QByteArray() : encodeText(m_parityReplace.left(1), m_codePage);
+    QByteArray bytes;
+    const QVector<ParmrkDecoder::Mark> marks = m_decoder.feed(data, size, replacement, bytes);
+    if (!marks.isEmpty()) {
+        // The counters tell parity from framing errors, per read rather than per byte.
+        int parity = 0, frame = 0;
+        LineCounters now;
+        if (m_hasCounters && m_backend->counters(now) == 0) {
+            parity = now.parity - m_counters.parity;
+            frame = now.frame - m_counters.frame;
+            m_counters.parity = now.parity;
+            m_counters.frame = now.frame;
+            m_counters.brk = now.brk;
+        }
+        for (const ParmrkDecoder::Mark mark : marks) {
+            if (mark == ParmrkDecoder::Mark::Break) {
+                raise(comEventBreak);
+            } else if (parity > 0) {
+                --parity;
+                raise(comEventRxParity);
+            } else if (frame > 0) {
+                --frame;
+                raise(comEventFrame);
+            } else {
+                raise(m_applied.parity != 'n' ? comEventRxParity : comEventFrame);
+            }
+        }
+    }
+    if (bytes.contains('\x1a'))
+        raise(comEvEOF);
+    m_in.append(bytes);
+    if (m_rthreshold > 0 && m_in.size() >= m_rthreshold)
+        raise(comEvReceive);
+}
+
+// Sending
+
+int SerialCtl::kernelOutQueue() const {
+    int bytes = 0;
+    if (!m_open || m_backend->outQueue(bytes) != 0)
+        return 0;
+    return std::max(bytes, 0);
+}
+
+qint16 SerialCtl::OutBufferCount() const {
+    if (!m_open)
+        return 0;
+    return qint16(std::min(m_out.size() + kernelOutQueue(), qsizetype(32767)));
+}
+
+void SerialCtl::setOutput(const QString& text) {
+    if (!m_open)
+        throw Failure(QStringLiteral("Com%1 は開いていないため送信できません。").arg(m_port));
+    const QByteArray bytes = encodeText(text, m_codePage);
+    if (m_out.size() + bytes.size() > sendLimit) {
+        raise(comEventTxFull);
+        deliverLater();
+        throw Failure(QStringLiteral("送信バッファーがいっぱいのため %1 バイトを送信できません "
+                                     "(未送信 %2 バイト)。")
+                          .arg(bytes.size())
+                          .arg(m_out.size()));
+    }
+    if (bytes.isEmpty())
+        return;
+    m_out.append(bytes);
+    m_lastOutCount = int(m_out.size()) + kernelOutQueue();
+    m_writeNotifier->setEnabled(true);
+}
+
+void SerialCtl::onWritable() {
+    while (m_open && !m_out.isEmpty()) {
+        const long n = m_backend->write(m_out.constData(), long(m_out.size()));
+        if (n > 0) {
+            m_out.remove(0, n);
+        } else if (n == -EINTR) {
+            continue;
+        } else if (n == -EAGAIN || n == -EWOULDBLOCK || n == 0) {
+            break;
+        } else {
+            lose(int(-n));
+            deliver();
+            return;
+        }
+    }
+    if (m_out.isEmpty()) {
+        m_writeNotifier->setEnabled(false);
+        if (kernelOutQueue() > 0)
+            m_pollTimer->start();
+    }
+    checkSendLevel();
+    deliver();
+}
+
+void SerialCtl::checkSendLevel() {
+    const int count = int(m_out.size()) + kernelOutQueue();
+    if (m_sthreshold > 0 && m_lastOutCount >= m_sthreshold && count < m_sthreshold)
+        raise(comEvSend);
+    m_lastOutCount = count;
+}
+
+// Line state
+
+void SerialCtl::onPoll() {
+    if (m_open && m_hasModemLines)
+        pollModemLines();
+    if (m_open && m_hasCounters)
+        pollCounters();
+    if (m_open) {
+        checkSendLevel();
+        if (!m_hasModemLines && !m_hasCounters && m_lastOutCount == 0)
+            m_pollTimer->stop();
+    }
+    deliver();
+}
+
+void SerialCtl::pollModemLines() {
+    int bits = 0;
+    const int rc = m_backend->modemLines(bits);
+    if (rc == -EIO) {
+        lose(EIO);
+        return;
+    }
+    if (rc < 0) {
+        m_hasModemLines = false; // a pty: no modem lines at all
+        return;
+    }
+    const int changed = bits ^ m_lines;
+    m_lines = bits;
+    if (changed & LineCTS)
+        raise(comEvCTS);
+    if (changed & LineDSR)
+        raise(comEvDSR);
+    if (changed & LineCD)
+        raise(comEvCD);
+    if (changed & LineRI)
+        raise(comEvRing);
+}
+
+void SerialCtl::pollCounters() {
+    LineCounters now;
+    const int rc = m_backend->counters(now);
+    if (rc == -EIO) {
+        lose(EIO);
+        return;
+    }
+    if (rc < 0) {
+        m_hasCounters = false;
+        return;
+    }
+    // Transition counters catch pulses shorter than the poll interval.
+    if (now.cts != m_counters.cts)
+        raise(comEvCTS);
+    if (now.dsr != m_counters.dsr)
+        raise(comEvDSR);
+    if (now.dcd != m_counters.dcd)
+        raise(comEvCD);
+    if (now.rng != m_counters.rng)
+        raise(comEvRing);
+    if (now.overrun != m_counters.overrun)
+        raise(comEventOverrun);
+    if (now.bufOverrun != m_counters.bufOverrun)
+        raise(comEventRxOver);
+    // frame, parity and break are matched to marked bytes as they are read.
+    now.frame = m_counters.frame;
+    now.parity = m_counters.parity;
+    now.brk = m_counters.brk;
+    m_counters = now;
+}
+
+void SerialCtl::lose(int error) {
+    if (!m_open)
+        return;
+    for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier})
+        notifier->setEnabled(false);
+    m_pollTimer->stop();
+    // Take whatever the driver still holds before the descriptor goes.
+    char buffer[readChunk];
+    for (int chunk = 0; chunk < 64;) {
+        const long n = m_backend->read(buffer, readChunk);
+        if (n > 0) {
+            consume(buffer, n);
+            ++chunk;
+        } else if (n != -EINTR) {
+            break;
+        }
+    }
+    if (m_rthreshold > 0 && !m_in.isEmpty())
+        raise(comEvReceive);
+    m_lossDescription = error != 0
+                            ? QStringLiteral("%1 との接続が切れました。理由: %2")
+                                  .arg(portName(), describeErrno(error))
+                            : QStringLiteral("%1 との接続が切れました。デバイスが取り外されたか、"
+                                             "回線が切断されました。")
+                                  .arg(portName());
+    closePort();
+    m_pending.append(lostMarker);
+}
+
+// Events
+
+void SerialCtl::raise(int code) {
+    if (!m_pending.contains(code))
+        m_pending.append(code);
+}
+
+void SerialCtl::deliverLater() {
+    m_deliverTimer->start();
+}
+
+void SerialCtl::deliver() {
+    // A handler that runs a nested event loop (a message box) gets no
+    // events inside it; they wait here and follow when it returns.
+    if (m_delivering)
+        return;
+    m_delivering = true;
+    bool again = false;
+    while (!m_pending.isEmpty()) {
+        const int code = m_pending.takeFirst();
+        if (code == lostMarker) {
+            emit PortClosed();
+            emit DeviceLost(m_lossDescription);
+            continue;
+        }
+        if (code == comEvReceive && (m_rthreshold <= 0 || m_in.isEmpty()))
+            continue;
+        const quint64 takenBefore = m_takenCount;
+        m_event = qint16(code);
+        emit OnComm();
+        // A handler that took part of the data (InputLen) gets the rest
+        // announced again, from the event loop rather than from here.
+        if (code == comEvReceive && m_takenCount != takenBefore && m_rthreshold > 0 &&
+            m_in.size() >= m_rthreshold)
+            again = true;
+    }
+    m_delivering = false;
+    if (again) {
+        raise(comEvReceive);
+        deliverLater();
+    }
+}

@@ -1,12 +1,29 @@
 #pragma once
 
 #include "serial/ISerialCtl.h"
+#include "serial/ParmrkDecoder.h"
+#include "serial/SerialBackend.h"
 
-// The serial port component over Linux termios. Placeholder until it lands.
+#include <QVector>
+#include <memory>
+
+class QSocketNotifier;
+class QTimer;
+
+// The serial port component over Linux termios, driven from the UI thread's
+// event loop. OnComm is emitted from the event loop, never from inside
+// another OnComm handler nor from inside a call the program makes: events
+// that arise meanwhile wait their turn.
+//
+// DeviceLost(description) follows PortClosed when the device goes away while
+// open (adapter unplugged, pty master closed). The bytes the line still held
+// have been read by then and announced with event 2; what the program has
+// not taken stays readable through Input() until the next open.
 class SerialCtl : public ISerialCtl {
     Q_OBJECT
 public:
     explicit SerialCtl(QObject* parent = nullptr);
+    explicit SerialCtl(std::unique_ptr<SerialBackend> backend, QObject* parent = nullptr);
     ~SerialCtl() override;
 
     bool PortOpen() const override;
@@ -34,4 +51,65 @@ public:
     bool CTSHolding() const override;
     bool DSRHolding() const override;
     QByteArray codePage() const override;
+
+    void setCodePage(const QByteArray& codePage);
+
+    static constexpr int receiveLimit = 1 << 20;
+    static constexpr int sendLimit = 1 << 16;
+
+private:
+    void openPort();
+    void closePort();
+    void applyToOpenPort(const QString& settings, int handshaking);
+    void applyConfig(const LineConfig& config, const LineConfig* restore);
+    QString portName() const;
+
+    void onReadable();
+    void onWritable();
+    void onPoll();
+    void readLine(int maxChunks);
+    void consume(const char* data, long size);
+    void pollModemLines();
+    void pollCounters();
+    int kernelOutQueue() const;
+    void checkSendLevel();
+    void lose(int error);
+
+    void raise(int code);
+    void deliver();
+    void deliverLater();
+
+    std::unique_ptr<SerialBackend> m_backend;
+    QSocketNotifier* m_readNotifier = nullptr;
+    QSocketNotifier* m_writeNotifier = nullptr;
+    QTimer* m_pollTimer = nullptr;
+    QTimer* m_deliverTimer = nullptr;
+
+    bool m_open = false;
+    qint16 m_port = 1;
+    QString m_settings = QStringLiteral("9600,n,8,1");
+    qint32 m_handshaking = 0;
+    qint16 m_inputLen = 0, m_rthreshold = 1, m_sthreshold = 0;
+    QString m_parityReplace = QStringLiteral("?");
+    bool m_dtr = true;
+    QByteArray m_codePage;
+    QString m_display; // device path of the open port
+
+    qint16 m_event = 0;
+    QVector<int> m_pending; // events waiting for delivery
+    bool m_delivering = false;
+
+    QByteArray m_in;
+    quint64 m_takenCount = 0;
+    bool m_readPaused = false;
+    ParmrkDecoder m_decoder;
+    QByteArray m_out;
+    int m_lastOutCount = 0;
+
+    LineConfig m_applied;
+    bool m_hasModemLines = false;
+    int m_lines = 0;
+    bool m_hasCounters = false;
+    LineCounters m_counters;
+    QString m_lossDescription;
 };

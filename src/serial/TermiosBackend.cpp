@@ -1,0 +1,152 @@
+#include "serial/CustomSpeed.h"
+#include "serial/SerialBackend.h"
+#include "serial/TermiosHelpers.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+class TermiosBackend : public SerialBackend {
+public:
+    ~TermiosBackend() override { close(); }
+
+    int open(const QString& path) override {
+        close();
+        const QByteArray name = path.toLocal8Bit();
+        int fd;
+        do {
+            fd = ::open(name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0)
+            return -errno;
+        // TIOCEXCL stops ordinary users; flock also stops root and any
+        // program that locks the same way.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            return -error;
+        }
+        if (::tcgetattr(fd, &m_original) != 0) {
+            const int error = errno;
+            ::close(fd);
+            return -error;
+        }
+        ::ioctl(fd, TIOCEXCL);
+        m_fd = fd;
+        return 0;
+    }
+
+    void close() override {
+        if (m_fd < 0)
+            return;
+        // Output held back by flow control would make close() wait.
+        ::tcflush(m_fd, TCOFLUSH);
+        ::tcsetattr(m_fd, TCSANOW, &m_original); // EIO on a hung-up line
+        ::ioctl(m_fd, TIOCNXCL);
+        ::close(m_fd);
+        m_fd = -1;
+    }
+
+    int fd() const override { return m_fd; }
+
+    long read(char* buffer, long size) override {
+        const ssize_t n = ::read(m_fd, buffer, static_cast<size_t>(size));
+        return n < 0 ? -errno : static_cast<long>(n);
+    }
+
+    long write(const char* data, long size) override {
+        const ssize_t n = ::write(m_fd, data, static_cast<size_t>(size));
+        return n < 0 ? -errno : static_cast<long>(n);
+    }
+
+    int apply(const LineConfig& config) override {
+        termios t;
+        if (::tcgetattr(m_fd, &t) != 0)
+            return -errno;
+        setRawMode(t);
+        setDataBits(t, config.dataBits);
+        setParity(t, config.parity);
+        setStopBits(t, config.twoStopBits);
+        setFlowControl(t, config.handshaking);
+        speed_t code;
+        const bool standard = standardSpeedCode(config.speed, code);
+        if (standard) {
+            cfsetispeed(&t, code);
+            cfsetospeed(&t, code);
+        }
+        if (::tcsetattr(m_fd, TCSANOW, &t) != 0)
+            return -errno;
+        if (!standard && setCustomSpeed(m_fd, static_cast<unsigned>(config.speed)) != 0)
+            return -errno;
+        return 0;
+    }
+
+    int readBack(LineConfig& config) override {
+        termios t;
+        if (::tcgetattr(m_fd, &t) != 0)
+            return -errno;
+        unsigned in = 0, out = 0;
+        if (readActualSpeed(m_fd, &in, &out) != 0)
+            return -errno;
+        config = configFromTermios(t, static_cast<int>(out));
+        return 0;
+    }
+
+    int modemLines(int& bits) override {
+        int status = 0;
+        if (::ioctl(m_fd, TIOCMGET, &status) != 0)
+            return -errno;
+        bits = 0;
+        if (status & TIOCM_DTR)
+            bits |= LineDTR;
+        if (status & TIOCM_RTS)
+            bits |= LineRTS;
+        if (status & TIOCM_CTS)
+            bits |= LineCTS;
+        if (status & TIOCM_DSR)
+            bits |= LineDSR;
+        if (status & TIOCM_CD)
+            bits |= LineCD;
+        if (status & TIOCM_RI)
+            bits |= LineRI;
+        return 0;
+    }
+
+    int setDtr(bool on) override {
+        const int bit = TIOCM_DTR;
+        return ::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bit) == 0 ? 0 : -errno;
+    }
+
+    int counters(LineCounters& counters) override {
+        serial_icounter_struct c{};
+        if (::ioctl(m_fd, TIOCGICOUNT, &c) != 0)
+            return -errno;
+        counters.cts = c.cts;
+        counters.dsr = c.dsr;
+        counters.rng = c.rng;
+        counters.dcd = c.dcd;
+        counters.frame = c.frame;
+        counters.parity = c.parity;
+        counters.brk = c.brk;
+        counters.overrun = c.overrun;
+        counters.bufOverrun = c.buf_overrun;
+        return 0;
+    }
+
+    int outQueue(int& bytes) override { return ::ioctl(m_fd, TIOCOUTQ, &bytes) == 0 ? 0 : -errno; }
+
+private:
+    int m_fd = -1;
+    termios m_original{};
+};
+
+} // namespace
+
+std::unique_ptr<SerialBackend> makeTermiosBackend() {
+    return std::make_unique<TermiosBackend>();
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "serial/SerialBackend.h"
+
+#include <termios.h>
+
+// Each helper owns the flag bits of one concern and sets or clears all of
+// them, whatever another program left in the struct.
+void setRawMode(termios& t);             // no line editing, marked errors, VMIN 1
+void setDataBits(termios& t, int bits);  // 5..8
+void setParity(termios& t, char parity); // n e o m s
+void setStopBits(termios& t, bool two);
+void setFlowControl(termios& t, int mode); // 0..3
+// The Bxxx code for a standard rate; false when the rate has none.
+bool standardSpeedCode(int rate, speed_t& code);
+
+// Everything but the speed, as the struct says.
+LineConfig configFromTermios(const termios& t, int speed);

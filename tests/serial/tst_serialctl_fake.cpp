@@ -1,0 +1,318 @@
+// The component against a scripted driver: line errors, modem lines,
+// counters, partial writes and settings a driver does not take.
+#include "FakeSerialBackend.h"
+#include "platform/Failure.h"
+#include "serial/SerialCtl.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class FakeSerialTest : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_config;
+    FakeSerialBackend* m_line = nullptr;
+    std::unique_ptr<SerialCtl> m_serial;
+    QStringList m_events;
+
+    // A fresh component on a fresh fake line, port closed.
+    SerialCtl& fresh() {
+        auto backend = std::make_unique<FakeSerialBackend>();
+        m_line = backend.get();
+        m_serial = std::make_unique<SerialCtl>(std::move(backend));
+        m_serial->setCodePage("UTF-8");
+        m_events.clear();
+        connect(m_serial.get(), &ISerialCtl::OnComm, this,
+                [this] { m_events << QString::number(m_serial->CommEvent()); });
+        return *m_serial;
+    }
+    SerialCtl& opened() {
+        SerialCtl& serial = fresh();
+        serial.setPortOpen(true);
+        return serial;
+    }
+    QString events() {
+        QCoreApplication::processEvents();
+        return m_events.join(';');
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(QDir().mkpath(m_config.path() + "/velmora/ports"));
+        QVERIFY(QFile::link("/dev/fake-line", m_config.path() + "/velmora/ports/com1"));
+        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    }
+
+    void receivedBytesAreUnstuffed_data() {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("replace");
+        QTest::addColumn<int>("parityCount"); // counter delta; -1 no counters
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QString>("expectedEvents");
+        using L = QList<QByteArray>;
+        QTest::newRow("doubled FF is one FF") << L{"A\xff\xff"
+                                                   "B"}
+                                              << "9600,n,8,1"
+                                              << "?" << -1
+                                              << QByteArray("A\xff"
+                                                            "B")
+                                              << "2";
+        QTest::newRow("doubled FF split across reads") << L{"A\xff", "\xff"
+                                                                     "B"}
+                                                       << "9600,n,8,1"
+                                                       << "?" << -1
+                                                       << QByteArray("A\xff"
+                                                                     "B")
+                                                       << "2;2";
+        QTest::newRow("marked byte replaced, framing without parity")
+            << L{QByteArray("A\xff\x00"
+                            "xC",
+                            5)}
+            << "9600,n,8,1"
+            << "?" << -1 << QByteArray("A?C") << "1004;2";
+        QTest::newRow("marked byte is a parity error with parity on")
+            << L{QByteArray("A\xff\x00"
+                            "xC",
+                            5)}
+            << "9600,e,8,1"
+            << "?" << -1 << QByteArray("A?C") << "1009;2";
+        QTest::newRow("marked byte dropped when no replacement")
+            << L{QByteArray("A\xff\x00"
+                            "xC",
+                            5)}
+            << "9600,n,8,1"
+            << "" << -1 << QByteArray("AC") << "1004;2";
+        QTest::newRow("mark split after FF 00")
+            << L{QByteArray("A\xff\x00", 3), "xC"} << "9600,n,8,1"
+            << "#" << -1 << QByteArray("A#C") << "2;1004;2";
+        QTest::newRow("counters say parity although parity is off")
+            << L{QByteArray("\xff\x00"
+                            "x",
+                            3)}
+            << "9600,n,8,1"
+            << "?" << 1 << QByteArray("?") << "1009;2";
+        QTest::newRow("counters without a parity count mean framing")
+            << L{QByteArray("\xff\x00"
+                            "x",
+                            3)}
+            << "9600,e,8,1"
+            << "?" << 0 << QByteArray("?") << "1004;2";
+        QTest::newRow("break gives 1001 and no data")
+            << L{QByteArray("\xff\x00\x00", 3)} << "9600,n,8,1"
+            << "?" << -1 << QByteArray() << "1001";
+        QTest::newRow("end-of-file byte is kept and announced") << L{"A\x1a"
+                                                                     "B"}
+                                                                << "9600,n,8,1"
+                                                                << "?" << -1
+                                                                << QByteArray("A\x1a"
+                                                                              "B")
+                                                                << "7;2";
+    }
+    void receivedBytesAreUnstuffed() {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QString, settings);
+        QFETCH(QString, replace);
+        QFETCH(int, parityCount);
+        QFETCH(QByteArray, expected);
+        QFETCH(QString, expectedEvents);
+        SerialCtl& serial = fresh();
+        serial.setSettings(settings);
+        serial.setParityReplace(replace);
+        m_line->hasCounters = parityCount >= 0;
+        serial.setPortOpen(true);
+        QByteArray got;
+        for (const QByteArray& chunk : chunks) {
+            m_line->counterValues.parity += std::max(parityCount, 0);
+            m_line->counterValues.frame += parityCount == 0 ? 1 : 0;
+            m_line->feed(chunk);
+            QTRY_VERIFY(m_line->chunks.isEmpty());
+            got += serial.Input();
+        }
+        QCOMPARE(got, expected);
+        QCOMPARE(events(), expectedEvents);
+    }
+
+    void fullReceiveBufferPausesReading() {
+        SerialCtl& serial = opened();
+        serial.setRThreshold(0);
+        const QByteArray block(64 * 1024, 'r');
+        for (int i = 0; i < 17; ++i)
+            m_line->feed(block);
+        QTRY_VERIFY(m_events.contains("1008"));
+        QVERIFY(!m_line->chunks.isEmpty()); // left in the driver, not dropped
+        QByteArray all = serial.Input();
+        QTRY_VERIFY(m_line->chunks.isEmpty());
+        all += serial.Input();
+        QCOMPARE(all.size(), 17 * block.size());
+    }
+
+    void modemLinesAndCounters() {
+        SerialCtl& serial = fresh();
+        m_line->hasModemLines = true;
+        m_line->hasCounters = true;
+        serial.setDTREnable(false);
+        serial.setPortOpen(true);
+        QVERIFY(m_line->calls.contains("dtr 0"));
+        QVERIFY(!serial.CTSHolding());
+        m_line->lines |= LineCTS;
+        QTRY_COMPARE(events(), QStringLiteral("3"));
+        QVERIFY(serial.CTSHolding());
+        m_line->lines |= LineDSR | LineCD;
+        QTRY_COMPARE(events(), QStringLiteral("3;4;5"));
+        QVERIFY(serial.DSRHolding());
+        m_line->counterValues.rng += 2; // a ring pulse shorter than a poll
+        m_line->counterValues.overrun += 1;
+        QTRY_COMPARE(events(), QStringLiteral("3;4;5;6;1006"));
+        serial.setPortOpen(false);
+        QVERIFY(!serial.CTSHolding());
+    }
+
+    void sendQueueSurvivesPartialWritesAndRefusesOverflow() {
+        SerialCtl& serial = opened();
+        serial.setSThreshold(1);
+        m_line->acceptPerWrite = 3;
+        m_line->acceptTotal = 10;
+        serial.setOutput(QStringLiteral("0123456789ABCDEF"));
+        QTRY_COMPARE(m_line->written, QByteArray("0123456789"));
+        QCOMPARE(serial.OutBufferCount(), qint16(6));
+        const QString tooMuch(SerialCtl::sendLimit, QLatin1Char('z'));
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setOutput(tooMuch));
+        QTRY_COMPARE(events(), QStringLiteral("1010"));
+        m_line->acceptTotal = -1;
+        serial.setOutput(QStringLiteral("!")); // wakes the writer
+        QTRY_COMPARE(m_line->written, QByteArray("0123456789ABCDEF!"));
+        QCOMPARE(serial.OutBufferCount(), qint16(0));
+        QCOMPARE(events(), QStringLiteral("1010;1"));
+    }
+
+    void outputOnClosedPortFails() {
+        SerialCtl& serial = fresh();
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setOutput(QStringLiteral("x")));
+    }
+
+    void driverKeepingOtherSettingsIsRefused() {
+        SerialCtl& serial = opened();
+        m_line->driver = [](LineConfig wanted) {
+            if (wanted.speed == 56000)
+                wanted.speed = 57600; // what a PC UART makes of it
+            return wanted;
+        };
+        try {
+            serial.setSettings(QStringLiteral("56000,n,8,1"));
+            QFAIL("a speed the driver did not take was accepted");
+        } catch (const Failure& failure) {
+            QVERIFY2(failure.description().contains("57600,n,8,1"),
+                     qPrintable(failure.description()));
+        }
+        QCOMPARE(serial.Settings(), QStringLiteral("9600,n,8,1"));
+        QCOMPARE(m_line->config.speed, 9600); // put back
+    }
+
+    void unreadableConfigurationRaises1011() {
+        SerialCtl& serial = opened();
+        m_line->readBackError = EIO + 1000;
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setHandshaking(2));
+        QCOMPARE(serial.Handshaking(), 0);
+        QTRY_COMPARE(events(), QStringLiteral("1011"));
+    }
+
+    void hangUpReportsOnce() {
+        SerialCtl& serial = opened();
+        QSignalSpy lost(&serial, &ISerialCtl::DeviceLost);
+        QSignalSpy closed(&serial, &ISerialCtl::PortClosed);
+        m_line->feed("tail");
+        m_line->hangUp();
+        QTRY_COMPARE(lost.count(), 1);
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(!serial.PortOpen());
+        QVERIFY(!m_line->opened);
+        QCOMPARE(serial.Input(), QByteArray("tail"));
+        QCOMPARE(events(), QStringLiteral("2"));
+    }
+
+    void settingsText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("readBack"); // empty: refused
+        QTest::newRow("upper-case parity read back lower") << "9600,E,7,2"
+                                                           << "9600,e,7,2";
+        QTest::newRow("mark parity") << "256000,m,8,1"
+                                     << "256000,m,8,1";
+        QTest::newRow("4 data bits accepted as text") << "9600,n,4,1"
+                                                      << "9600,n,4,1";
+        QTest::newRow("1.5 stop bits accepted as text") << "9600,n,8,1.5"
+                                                        << "9600,n,8,1.5";
+        QTest::newRow("unknown parity") << "9600,x,8,1"
+                                        << "";
+        QTest::newRow("nine data bits") << "9600,n,9,1"
+                                        << "";
+        QTest::newRow("missing field") << "9600,n,8"
+                                       << "";
+        QTest::newRow("blank inside") << "9600, n,8,1"
+                                      << "";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("zero speed") << "0,n,8,1"
+                                    << "";
+    }
+    void settingsText() {
+        QFETCH(QString, text);
+        QFETCH(QString, readBack);
+        SerialCtl& serial = fresh();
+        serial.setSettings(QStringLiteral("2400,o,7,1"));
+        if (readBack.isEmpty()) {
+            QVERIFY_THROWS_EXCEPTION(Failure, serial.setSettings(text));
+            QCOMPARE(serial.Settings(), QStringLiteral("2400,o,7,1"));
+        } else {
+            serial.setSettings(text);
+            QCOMPARE(serial.Settings(), readBack);
+        }
+    }
+
+    void unusableFramingRefusedAtOpenAndOnOpenPort_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("4 data bits") << "9600,n,4,1";
+        QTest::newRow("1.5 stop bits with 8 data bits") << "9600,n,8,1.5";
+    }
+    void unusableFramingRefusedAtOpenAndOnOpenPort() {
+        QFETCH(QString, text);
+        SerialCtl& serial = fresh();
+        serial.setSettings(text);
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setPortOpen(true));
+        QVERIFY(!serial.PortOpen());
+        QVERIFY(m_line->calls.isEmpty());
+        serial.setSettings(QStringLiteral("9600,n,8,1"));
+        serial.setPortOpen(true);
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setSettings(text));
+        QCOMPARE(serial.Settings(), QStringLiteral("9600,n,8,1"));
+        serial.setSettings(QStringLiteral("9600,n,5,1.5")); // the UART's 1.5 stop bits
+        QCOMPARE(m_line->config.twoStopBits, true);
+    }
+
+    void startingValuesAndRefusedSets() {
+        SerialCtl& serial = fresh();
+        QCOMPARE(serial.CommPort(), qint16(1));
+        QCOMPARE(serial.Settings(), QStringLiteral("9600,n,8,1"));
+        QCOMPARE(serial.Handshaking(), 0);
+        QCOMPARE(serial.InputLen(), qint16(0));
+        QCOMPARE(serial.RThreshold(), qint16(1));
+        QCOMPARE(serial.SThreshold(), qint16(0));
+        QCOMPARE(serial.ParityReplace(), QStringLiteral("?"));
+        QVERIFY(serial.DTREnable());
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setCommPort(0));
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setCommPort(17));
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setHandshaking(4));
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setInputLen(-1));
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setRThreshold(-1));
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setSThreshold(-5));
+        QCOMPARE(serial.CommPort(), qint16(1));
+        QCOMPARE(serial.RThreshold(), qint16(1));
+        serial.setCommPort(16);
+        QCOMPARE(serial.CommPort(), qint16(16));
+    }
+};
+
+QTEST_GUILESS_MAIN(FakeSerialTest)
+#include "tst_serialctl_fake.moc"

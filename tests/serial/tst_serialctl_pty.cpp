@@ -1,0 +1,246 @@
+// The component against a real pseudo-terminal, opened as "Com1" through
+// the per-user link exactly as a user would.
+#include "PtyPair.h"
+#include "platform/Failure.h"
+#include "serial/CustomSpeed.h"
+#include "serial/SerialCtl.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <termios.h>
+#include <time.h>
+
+namespace {
+
+double seconds(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Records every event; takes the data only when asked to.
+struct Recorder {
+    explicit Recorder(SerialCtl& serial, bool take) : serial(serial) {
+        QObject::connect(&serial, &ISerialCtl::OnComm, [this, take] {
+            events << QString::number(this->serial.CommEvent());
+            if (take && this->serial.CommEvent() == comEvReceive)
+                reads << this->serial.Input();
+        });
+        QObject::connect(&serial, &ISerialCtl::PortClosed, [this] { events << "closed"; });
+        QObject::connect(&serial, &ISerialCtl::DeviceLost,
+                         [this](const QString&) { events << "lost"; });
+    }
+    QByteArray received() const { return reads.join(); }
+    SerialCtl& serial;
+    QStringList events;
+    QList<QByteArray> reads;
+};
+
+// Reads from the device side while the component's event loop runs.
+QByteArray readFromLine(PtyPair& pty, int count) {
+    QByteArray got;
+    QDeadlineTimer deadline(10000);
+    while (got.size() < count && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        got += pty.read(count - int(got.size()), 10);
+    }
+    return got;
+}
+
+} // namespace
+
+class PtySerialTest : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_config;
+    void link(int port, const QString& target) {
+        const QString path = m_config.path() + QStringLiteral("/velmora/ports/com%1").arg(port);
+        QFile::remove(path);
+        QVERIFY(QFile::link(target, path));
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_config.isValid());
+        QVERIFY(QDir().mkpath(m_config.path() + "/velmora/ports"));
+        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    }
+
+    void openAndClose() {
+        PtyPair pty;
+        link(1, pty.slavePath());
+        SerialCtl serial;
+        QSignalSpy closed(&serial, &ISerialCtl::PortClosed);
+        serial.setPortOpen(true);
+        QVERIFY(serial.PortOpen());
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setCommPort(2));
+        serial.setPortOpen(false);
+        QVERIFY(!serial.PortOpen());
+        QCOMPARE(closed.count(), 1);
+        serial.setPortOpen(true); // the same slave opens again
+        QVERIFY(serial.PortOpen());
+    }
+
+    void settingsReachTheLine_data() {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<bool>("whileOpen");
+        QTest::addColumn<unsigned>("speed");
+        QTest::addColumn<bool>("twoStopBits");
+        QTest::addColumn<bool>("xonXoff");
+        QTest::newRow("standard speed at open") << "9600,n,8,1" << false << 9600u << false << false;
+        QTest::newRow("56000 has no constant")
+            << "56000,n,8,1" << false << 56000u << false << false;
+        QTest::newRow("128000 and two stop bits, open port")
+            << "128000,N,8,2" << true << 128000u << true << false;
+        QTest::newRow("Xon/Xoff on an open port")
+            << "115200,n,8,1" << true << 115200u << false << true;
+    }
+    void settingsReachTheLine() {
+        QFETCH(QString, settings);
+        QFETCH(bool, whileOpen);
+        QFETCH(unsigned, speed);
+        QFETCH(bool, twoStopBits);
+        QFETCH(bool, xonXoff);
+        PtyPair pty;
+        link(1, pty.slavePath());
+        SerialCtl serial;
+        if (whileOpen)
+            serial.setPortOpen(true);
+        serial.setSettings(settings);
+        serial.setHandshaking(xonXoff ? 1 : 0);
+        if (!whileOpen)
+            serial.setPortOpen(true);
+        QCOMPARE(serial.Settings(), settings.toLower());
+        // The master reports the slave's settings.
+        termios t{};
+        QCOMPARE(tcgetattr(pty.masterFd(), &t), 0);
+        unsigned in = 0, out = 0;
+        QCOMPARE(readActualSpeed(pty.masterFd(), &in, &out), 0);
+        QCOMPARE(out, speed);
+        QCOMPARE(bool(t.c_cflag & CSTOPB), twoStopBits);
+        QCOMPARE(bool(t.c_iflag & IXON), xonXoff);
+        QVERIFY(!(t.c_lflag & ICANON));
+        QVERIFY(t.c_iflag & PARMRK);
+    }
+
+    void bytesRoundTripInOrder() {
+        PtyPair pty;
+        link(1, pty.slavePath());
+        SerialCtl serial;
+        serial.setCodePage("UTF-8");
+        Recorder recorder(serial, true);
+        serial.setPortOpen(true);
+        serial.setOutput(QStringLiteral("AT\r"));
+        serial.setOutput(QStringLiteral("ATI\r"));
+        QCOMPARE(readFromLine(pty, 7), QByteArray("AT\rATI\r"));
+        // Every byte value, FF included (the line doubles it), in order.
+        QByteArray all;
+        for (int round = 0; round < 8; ++round)
+            for (int value = 0; value < 256; ++value)
+                all.append(char(value));
+        QVERIFY(pty.write(all));
+        QTRY_COMPARE(recorder.received().size(), all.size());
+        QCOMPARE(recorder.received(), all);
+    }
+
+    void inputLenLimitsEachRead() {
+        PtyPair pty;
+        link(1, pty.slavePath());
+        SerialCtl serial;
+        serial.setInputLen(3);
+        Recorder recorder(serial, true);
+        serial.setPortOpen(true);
+        QVERIFY(pty.write("ABCDEFGH"));
+        // The rest is announced again without the line sending more.
+        QTRY_COMPARE(recorder.received(), QByteArray("ABCDEFGH"));
+        QCOMPARE(recorder.reads.first(), QByteArray("ABC"));
+        for (const QByteArray& read : recorder.reads)
+            QVERIFY(read.size() <= 3);
+    }
+
+    void zeroThresholdRaisesNoReceiveEvent() {
+        PtyPair pty;
+        link(1, pty.slavePath());
+        SerialCtl serial;
+        serial.setRThreshold(0);
+        Recorder recorder(serial, true);
+        serial.setPortOpen(true);
+        QVERIFY(pty.write("quiet"));
+        QByteArray got;
+        QTRY_VERIFY((got += serial.Input()) == "quiet");
+        QVERIFY(recorder.events.isEmpty());
+    }
+
+    void outputDrains() {
+        PtyPair pty;
+        link(1, pty.slavePath());
+        SerialCtl serial;
+        serial.setPortOpen(true);
+        const QString text(60000, QLatin1Char('x'));
+        serial.setOutput(text);
+        QVERIFY(serial.OutBufferCount() > 0);
+        QCOMPARE(readFromLine(pty, int(text.size())), text.toLatin1());
+        QTRY_COMPARE(serial.OutBufferCount(), qint16(0));
+    }
+
+    void openFailuresSayWhy() {
+        PtyPair pty;
+        link(1, pty.slavePath());
+        link(2, QStringLiteral("/dev/velmora-no-such-device"));
+        SerialCtl missing;
+        missing.setCommPort(2);
+        try {
+            missing.setPortOpen(true);
+            QFAIL("a missing device opened");
+        } catch (const Failure& failure) {
+            QVERIFY2(failure.description().contains("/dev/velmora-no-such-device"),
+                     qPrintable(failure.description()));
+            QVERIFY(failure.description().contains(QStringLiteral("見つかりません")));
+        }
+        QVERIFY(!missing.PortOpen());
+
+        SerialCtl holder, second;
+        holder.setPortOpen(true);
+        try {
+            second.setPortOpen(true);
+            QFAIL("a held device opened twice");
+        } catch (const Failure& failure) {
+            QVERIFY2(failure.description().contains(QStringLiteral("使用中")),
+                     qPrintable(failure.description()));
+            QVERIFY(failure.description().contains(pty.slavePath()));
+        }
+        QVERIFY(!second.PortOpen());
+        QVERIFY(holder.PortOpen());
+    }
+
+    void hangUpClosesKeepsBytesAndIdles() {
+        PtyPair pty;
+        link(1, pty.slavePath());
+        SerialCtl serial;
+        Recorder recorder(serial, false);
+        QSignalSpy lost(&serial, &ISerialCtl::DeviceLost);
+        serial.setPortOpen(true);
+        QVERIFY(pty.write("last words"));
+        QTRY_VERIFY(recorder.events.contains("2"));
+        pty.closeMaster();
+        QTRY_VERIFY(!serial.PortOpen());
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(lost.first().first().toString().contains(pty.slavePath()));
+        // The loss announces the untaken bytes once more before closing.
+        QCOMPARE(recorder.events.join(';'), QStringLiteral("2;2;closed;lost"));
+        QCOMPARE(serial.Input(), QByteArray("last words"));
+
+        const double cpu = seconds(CLOCK_PROCESS_CPUTIME_ID);
+        const double wall = seconds(CLOCK_MONOTONIC);
+        QTest::qWait(500);
+        const double cpuUsed = seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu;
+        const double wallUsed = seconds(CLOCK_MONOTONIC) - wall;
+        QVERIFY2(cpuUsed < wallUsed / 4, qPrintable(QString::number(cpuUsed / wallUsed)));
+        QCOMPARE(lost.count(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(PtySerialTest)
+#include "tst_serialctl_pty.moc"

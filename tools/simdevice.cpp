@@ -1,0 +1,194 @@
+// A simulated serial device on a pseudo-terminal, for trying the terminal
+// without hardware and for tests and benchmarks. Prints the slave path first.
+#include "serial/PortResolver.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+void requestStop(int) {
+    stopRequested = 1;
+}
+
+const char usage[] =
+    "usage: simdevice [--link N] [--flood N] [--echo-raw]\n"
+    "Creates a pty pair and prints the slave path on the first line.\n"
+    "  --link N     create $XDG_CONFIG_HOME/velmora/ports/comN -> slave (removed at exit)\n"
+    "  --flood N    send N numbered lines as soon as the port is opened\n"
+    "  --echo-raw   echo every byte instead of answering lines\n"
+    "Lines end in CR: \"AT\" answers OK, \"FLOOD n\" sends n numbered lines,\n"
+    "anything else is echoed followed by CR LF.\n";
+
+struct Device {
+    int master = -1;
+    bool echoRaw = false;
+    std::string line;
+    std::string out;
+    long floodNext = 0, floodEnd = 0;
+
+    void flood(long count) { floodEnd = floodNext + count; }
+    // Lines are made as the output drains, so a large flood costs no memory.
+    void refill() {
+        char text[64];
+        while (out.size() < 65536 && floodNext < floodEnd) {
+            std::snprintf(text, sizeof text, "LINE %06ld ABCDEFGHIJKLMNOPQRSTUVWXYZ\r\n",
+                          ++floodNext);
+            out += text;
+        }
+    }
+    void answer(const std::string& request) {
+        std::string upper;
+        for (char c : request)
+            upper += char(c >= 'a' && c <= 'z' ? c - 32 : c);
+        if (upper == "AT")
+            out += "OK\r\n";
+        else if (upper.rfind("FLOOD ", 0) == 0)
+            flood(std::strtol(request.c_str() + 6, nullptr, 10));
+        else
+            out += request + "\r\n";
+    }
+    void received(const char* data, long size) {
+        if (echoRaw) {
+            out.append(data, size_t(size));
+            return;
+        }
+        for (long i = 0; i < size; ++i) {
+            if (data[i] == '\r') {
+                answer(line);
+                line.clear();
+            } else if (data[i] != '\n') {
+                line += data[i];
+            }
+        }
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int linkNumber = 0;
+    long floodAtOpen = 0;
+    Device device;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--link" && i + 1 < argc) {
+            linkNumber = std::atoi(argv[++i]);
+        } else if (arg == "--flood" && i + 1 < argc) {
+            floodAtOpen = std::atol(argv[++i]);
+        } else if (arg == "--echo-raw") {
+            device.echoRaw = true;
+        } else if (arg == "--help") {
+            std::fputs(usage, stdout);
+            return 0;
+        } else {
+            std::fputs(usage, stderr);
+            return 2;
+        }
+    }
+
+    device.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    char slave[128];
+    if (device.master < 0 || grantpt(device.master) != 0 || unlockpt(device.master) != 0 ||
+        ptsname_r(device.master, slave, sizeof slave) != 0) {
+        std::perror("simdevice: pty");
+        return 1;
+    }
+
+    // Raw line, no echo: the slave's settings outlive its closes while the
+    // master stays open, and an echoing slave would answer our own output.
+    // This first open and close also makes the master report "no slave" (POLLHUP).
+    const int slaveFd = ::open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slaveFd >= 0) {
+        termios t;
+        if (tcgetattr(slaveFd, &t) == 0) {
+            cfmakeraw(&t);
+            tcsetattr(slaveFd, TCSANOW, &t);
+        }
+        ::close(slaveFd);
+    }
+
+    std::string linkPath;
+    if (linkNumber > 0) {
+        const std::string dir = portLinkDir().toStdString();
+        linkPath = dir + "/com" + std::to_string(linkNumber);
+        std::string partial;
+        for (size_t pos = 0; pos != std::string::npos;) {
+            pos = dir.find('/', pos + 1);
+            partial = dir.substr(0, pos);
+            ::mkdir(partial.c_str(), 0755);
+        }
+        struct stat st;
+        if (::lstat(linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            ::unlink(linkPath.c_str());
+        if (::symlink(slave, linkPath.c_str()) != 0) {
+            std::fprintf(stderr, "simdevice: %s: %s\n", linkPath.c_str(), std::strerror(errno));
+            linkPath.clear();
+        }
+    }
+    std::printf("%s\n", slave);
+    std::fflush(stdout);
+
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    bool slaveOpen = false;
+    char buffer[4096];
+    while (!stopRequested) {
+        device.refill();
+        pollfd p{device.master, short(POLLIN | (device.out.empty() ? 0 : POLLOUT)), 0};
+        if (::poll(&p, 1, 200) < 0)
+            continue; // EINTR: a signal to look at
+        if (p.revents & POLLHUP) {
+            // Nobody has the slave open: wait for the next open without spinning.
+            if (slaveOpen) {
+                device.out.clear();
+                device.line.clear();
+                device.floodEnd = device.floodNext;
+            }
+            slaveOpen = false;
+            ::usleep(20000);
+            continue;
+        }
+        if (!slaveOpen) {
+            slaveOpen = true;
+            if (floodAtOpen > 0) {
+                ::usleep(100000); // let the program set the line up first
+                device.flood(floodAtOpen);
+                device.refill();
+            }
+        }
+        if (p.revents & POLLIN) {
+            const ssize_t n = ::read(device.master, buffer, sizeof buffer);
+            if (n > 0)
+                device.received(buffer, n);
+        }
+        if ((p.revents & POLLOUT) && !device.out.empty()) {
+            const ssize_t n = ::write(device.master, device.out.data(), device.out.size());
+            if (n > 0)
+                device.out.erase(0, size_t(n));
+        }
+    }
+
+    if (!linkPath.empty()) {
+        char target[256];
+        const ssize_t n = ::readlink(linkPath.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, size_t(n)) == slave)
+            ::unlink(linkPath.c_str());
+    }
+    ::close(device.master);
+    return 0;
+}
