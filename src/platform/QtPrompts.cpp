@@ -1,0 +1,139 @@
+#include "platform/QtPrompts.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+QString titleOrApp(const QString& title) {
+    return title.isEmpty() ? appTitle() : title;
+}
+
+struct ButtonInfo {
+    int answer;
+    const char* caption;
+};
+
+// The buttons of each set, first to last, with the captions of a Japanese desktop.
+QList<ButtonInfo> buttonsOf(MsgButtons buttons) {
+    const ButtonInfo ok{vbOK, "OK"};
+    const ButtonInfo cancel{vbCancel, "ｷｬﾝｾﾙ"};
+    const ButtonInfo abort{vbAbort, "中止(&A)"};
+    const ButtonInfo retry{vbRetry, "再試行(&R)"};
+    const ButtonInfo ignore{vbIgnore, "無視(&I)"};
+    const ButtonInfo yes{vbYes, "はい(&Y)"};
+    const ButtonInfo no{vbNo, "いいえ(&N)"};
+    switch (buttons) {
+    case MsgButtons::OK:
+        return {ok};
+    case MsgButtons::OKCancel:
+        return {ok, cancel};
+    case MsgButtons::YesNoCancel:
+        return {yes, no, cancel};
+    case MsgButtons::RetryCancel:
+        return {retry, cancel};
+    case MsgButtons::AbortRetryIgnore:
+        return {abort, retry, ignore};
+    }
+    return {ok};
+}
+
+QMessageBox::Icon iconOf(MsgIcon icon) {
+    switch (icon) {
+    case MsgIcon::None:
+        return QMessageBox::NoIcon;
+    case MsgIcon::Critical:
+        return QMessageBox::Critical;
+    case MsgIcon::Question:
+        return QMessageBox::Question;
+    case MsgIcon::Exclamation:
+        return QMessageBox::Warning;
+    case MsgIcon::Information:
+        return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QWidget* owner() {
+    return QApplication::activeWindow();
+}
+
+} // namespace
+
+int QtPrompts::messageBox(const QString& text, const QString& title, MsgButtons buttons,
+                          MsgIcon icon, int defaultButton) {
+    QMessageBox box(iconOf(icon), titleOrApp(title), text, QMessageBox::NoButton, owner());
+    const QList<ButtonInfo> offered = buttonsOf(buttons);
+    // One role for all keeps the buttons in the order given, on every desktop.
+    QList<QPushButton*> added;
+    for (const ButtonInfo& info : offered)
+        added << box.addButton(QString::fromUtf8(info.caption), QMessageBox::ActionRole);
+    int defaultIndex = 0;
+    for (int i = 0; i < offered.size(); ++i) {
+        if (offered.at(i).answer == defaultButton)
+            defaultIndex = i;
+    }
+    box.setDefaultButton(added.at(defaultIndex));
+    // Escape and the close box answer Cancel where there is one, else the
+    // only button; Abort/Retry/Ignore and Yes/No without Cancel need a button.
+    for (int i = 0; i < offered.size(); ++i) {
+        if (offered.at(i).answer == vbCancel || offered.size() == 1)
+            box.setEscapeButton(added.at(i));
+    }
+    box.exec();
+    const int clicked = int(added.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
+    if (clicked >= 0)
+        return offered.at(clicked).answer;
+    return offered.size() == 1 ? offered.first().answer : vbCancel;
+}
+
+std::optional<QString> QtPrompts::inputBox(const QString& prompt, const QString& title,
+                                           const QString& defaultReply) {
+    QInputDialog dialog(owner());
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setWindowTitle(titleOrApp(title));
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(defaultReply);
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(QStringLiteral("ｷｬﾝｾﾙ"));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
+}
+
+FileDialogResult QtPrompts::fileOpen(const FileDialogSetup& setup) {
+    QFileDialog dialog(owner(), titleOrApp(setup.title));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("ﾌｧｲﾙの場所:"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("ﾌｧｲﾙ名(&N):"));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("ﾌｧｲﾙの種類(&T):"));
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("開く(&O)"));
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("ｷｬﾝｾﾙ"));
+    if (!setup.filters.isEmpty()) {
+        dialog.setNameFilters(setup.filters);
+        dialog.selectNameFilter(setup.filters.value(setup.selectedFilter, setup.filters.first()));
+    }
+    dialog.setDefaultSuffix(setup.defaultSuffix);
+    dialog.selectFile(setup.fileName);
+
+    FileDialogResult result;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        result.cancelled = true;
+        return result;
+    }
+    result.path = dialog.selectedFiles().first();
+    result.fileTitle = QFileInfo(result.path).fileName();
+    return result;
+}
+
+void QtPrompts::beep() {
+    QApplication::beep();
+}

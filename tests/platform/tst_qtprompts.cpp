@@ -1,0 +1,193 @@
+// The real boxes: what they show and which answer each button gives.
+#include "platform/QtPrompts.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+Q_DECLARE_METATYPE(MsgButtons)
+Q_DECLARE_METATYPE(MsgIcon)
+
+namespace {
+
+// Runs `act` on the modal box once it is up.
+void whenModal(std::function<void(QWidget*)> act) {
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box || !box->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        act(box);
+    });
+    poll->start();
+}
+
+QString options(bool nonNative, bool noQuestion, bool anyName) {
+    return QStringList{nonNative ? "non-native" : "native",
+                       noQuestion ? "no overwrite question" : "asks to overwrite",
+                       anyName ? "any name" : "existing files only"}
+        .join(", ");
+}
+
+} // namespace
+
+class tst_QtPrompts : public QObject {
+    Q_OBJECT
+private slots:
+    void messageBox_data();
+    void messageBox();
+    void inputBox_data();
+    void inputBox();
+    void fileOpen_data();
+    void fileOpen();
+};
+
+void tst_QtPrompts::messageBox_data() {
+    QTest::addColumn<MsgButtons>("buttons");
+    QTest::addColumn<MsgIcon>("icon");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("defaultButton");
+    QTest::addColumn<QString>("press"); // caption, or "escape"
+    QTest::addColumn<QString>("shown"); // title | icon | buttons left to right | default
+    QTest::addColumn<int>("answer");
+
+    QTest::newRow("warning, application title")
+        << MsgButtons::OK << MsgIcon::Exclamation << "" << 0 << "escape"
+        << "Velmora | 2 | OK | OK" << int(vbOK);
+    QTest::newRow("own title, escape answers cancel")
+        << MsgButtons::OKCancel << MsgIcon::None << "中断する場合は" << 0 << "escape"
+        << "中断する場合は | 0 | OK,ｷｬﾝｾﾙ | OK" << int(vbCancel);
+    QTest::newRow("yes is the default, no answered")
+        << MsgButtons::YesNoCancel << MsgIcon::Question << "" << int(vbYes) << "いいえ(&N)"
+        << "Velmora | 4 | はい(&Y),いいえ(&N),ｷｬﾝｾﾙ | はい(&Y)" << int(vbNo);
+    QTest::newRow("abort, retry, ignore in order")
+        << MsgButtons::AbortRetryIgnore << MsgIcon::Question << "Velmora" << 0 << "無視(&I)"
+        << "Velmora | 4 | 中止(&A),再試行(&R),無視(&I) | 中止(&A)" << int(vbIgnore);
+    QTest::newRow("retry/cancel, critical")
+        << MsgButtons::RetryCancel << MsgIcon::Critical << "" << 0 << "再試行(&R)"
+        << "Velmora | 3 | 再試行(&R),ｷｬﾝｾﾙ | 再試行(&R)" << int(vbRetry);
+}
+
+void tst_QtPrompts::messageBox() {
+    QFETCH(MsgButtons, buttons);
+    QFETCH(MsgIcon, icon);
+    QFETCH(QString, title);
+    QFETCH(int, defaultButton);
+    QFETCH(QString, press);
+    QFETCH(QString, shown);
+    QFETCH(int, answer);
+
+    QString seen;
+    whenModal([&](QWidget* widget) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        QList<QAbstractButton*> buttons = box->buttons();
+        std::sort(buttons.begin(), buttons.end(), [box](QAbstractButton* a, QAbstractButton* b) {
+            return a->mapTo(box, QPoint()).x() < b->mapTo(box, QPoint()).x();
+        });
+        QStringList captions;
+        for (QAbstractButton* button : buttons)
+            captions << button->text();
+        seen = QStringLiteral("%1 | %2 | %3 | %4")
+                   .arg(box->windowTitle())
+                   .arg(int(box->icon()))
+                   .arg(captions.join(","), box->defaultButton()->text());
+        if (press == "escape")
+            QTest::keyClick(box, Qt::Key_Escape);
+        for (QAbstractButton* button : buttons)
+            if (button->text() == press)
+                button->click();
+    });
+    QtPrompts prompts;
+    QCOMPARE(prompts.messageBox("ﾃﾞｰﾀが送信できません。", title, buttons, icon, defaultButton),
+             answer);
+    QCOMPARE(seen, shown);
+}
+
+void tst_QtPrompts::inputBox_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<QString>("reply");
+    QTest::newRow("OK with the default reply") << QString() << true << "0";
+    QTest::newRow("OK with an emptied field is not cancel") << "" << true << "";
+    QTest::newRow("cancel") << "99" << false << "<cancel>";
+}
+
+void tst_QtPrompts::inputBox() {
+    QFETCH(QString, typed);
+    QFETCH(bool, accept);
+    QFETCH(QString, reply);
+    QString seen;
+    whenModal([&](QWidget* widget) {
+        auto* dialog = qobject_cast<QInputDialog*>(widget);
+        seen = dialog->windowTitle() + " | " + dialog->labelText() + " | " + dialog->textValue();
+        if (!typed.isNull())
+            dialog->setTextValue(typed);
+        accept ? dialog->accept() : dialog->reject();
+    });
+    QtPrompts prompts;
+    const auto answer = prompts.inputBox("RThreshold を入力してください :", "", "0");
+    QCOMPARE(seen, "Velmora | RThreshold を入力してください : | 0");
+    QCOMPARE(answer.value_or("<cancel>"), reply);
+}
+
+void tst_QtPrompts::fileOpen_data() {
+    QTest::addColumn<QString>("typed"); // null: cancel
+    QTest::addColumn<QString>("fileTitle");
+    QTest::newRow("a new name gets the default extension") << "capture"
+                                                           << "capture.LOG";
+    QTest::newRow("an existing file, no question") << "existing.LOG"
+                                                   << "existing.LOG";
+    QTest::newRow("cancel") << QString() << QString();
+}
+
+void tst_QtPrompts::fileOpen() {
+    QFETCH(QString, typed);
+    QFETCH(QString, fileTitle);
+    QTemporaryDir dir;
+    QFile existing(dir.filePath("existing.LOG"));
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    FileDialogSetup setup;
+    setup.title = "通信ﾛｸﾞ ﾌｧｲﾙを開く";
+    setup.filters = {"ﾛｸﾞ ﾌｧｲﾙ (*.LOG) (*.log *.LOG)", "すべてのﾌｧｲﾙ (*.*) (*)"};
+    setup.defaultSuffix = "LOG";
+
+    QString seen;
+    whenModal([&](QWidget* widget) {
+        auto* dialog = qobject_cast<QFileDialog*>(widget);
+        auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        seen = QStringLiteral("%1 | %2, %3 | selected %4 | name [%5] | %6")
+                   .arg(dialog->windowTitle(), types->itemText(0), types->itemText(1),
+                        types->currentText(), name->text(),
+                        options(dialog->testOption(QFileDialog::DontUseNativeDialog),
+                                dialog->testOption(QFileDialog::DontConfirmOverwrite),
+                                dialog->fileMode() == QFileDialog::AnyFile));
+        if (typed.isNull())
+            return dialog->reject();
+        dialog->setDirectory(dir.path()); // it opens where the last one was left
+        name->setText(typed);
+        static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides its accept()
+    });
+    QtPrompts prompts;
+    const FileDialogResult chosen = prompts.fileOpen(setup);
+    QCOMPARE(seen, "通信ﾛｸﾞ ﾌｧｲﾙを開く | ﾛｸﾞ ﾌｧｲﾙ (*.LOG), すべてのﾌｧｲﾙ (*.*) | selected ﾛｸﾞ "
+                   "ﾌｧｲﾙ (*.LOG) | name [] | non-native, no overwrite question, any name");
+    QCOMPARE(chosen.cancelled, typed.isNull());
+    QCOMPARE(chosen.fileTitle, fileTitle);
+    if (!chosen.cancelled)
+        QCOMPARE(chosen.path, QDir(dir.path()).filePath(fileTitle));
+}
+
+QTEST_MAIN(tst_QtPrompts)
+#include "tst_qtprompts.moc"
