@@ -21,7 +21,7 @@ public:
     // Brings the connection display in line with the port's real state.
     virtual void refreshConnectionDisplay() = 0;
     virtual void setStatusText(const QString& text) = 0; // the "Status" panel
-    virtual void enableTimer2() = 0;                      // (re)starts its 2000 ms
+    virtual void enableTimer2() = 0;                     // (re)starts its 2000 ms
 };
 
 // Puts text at the end of the terminal, edited for the control, and appends

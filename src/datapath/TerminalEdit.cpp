@@ -1,13 +1,395 @@
-// Placeholder until the terminal control lands.
 #include "datapath/TerminalEdit.h"
 
-TerminalEdit::TerminalEdit(QWidget* parent) : QPlainTextEdit(parent) {}
-QString TerminalEdit::Text() const { return toPlainText(); }
-void TerminalEdit::setText(const QString& text) { setPlainText(text); }
-int TerminalEdit::TextLength() const { return int(toPlainText().size()); }
-int TerminalEdit::SelStart() const { return textCursor().selectionStart(); }
-void TerminalEdit::setSelStart(int) {}
-int TerminalEdit::SelLength() const { return 0; }
-void TerminalEdit::setSelLength(int) {}
-QString TerminalEdit::SelText() const { return QString(); }
-void TerminalEdit::setSelText(const QString& text) { insertPlainText(text); }
+#include <QAbstractTextDocumentLayout>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <algorithm>
+
+namespace {
+
+constexpr char16_t CR = 13, LF = 10;
+// How a carriage return or line feed without its partner is drawn.
+constexpr char16_t CrMark = 0x240D, LfMark = 0x240A;
+constexpr int MarkerProperty = QTextFormat::UserProperty + 1;
+constexpr int FrameMs = 15;
+
+// Characters the document would turn into structure rather than store.
+bool isStructural(char16_t ch) {
+    return ch == 0x2029 || ch == 0xFDD0 || ch == 0xFDD1 || ch == 0xFFFC;
+}
+
+// Keys the control keeps for itself even though they carry text.
+bool isEditingShortcut(QKeyEvent* event) {
+    static const QKeySequence::StandardKey keys[] = {QKeySequence::Copy,
+                                                     QKeySequence::Cut,
+                                                     QKeySequence::Paste,
+                                                     QKeySequence::SelectAll,
+                                                     QKeySequence::Undo,
+                                                     QKeySequence::Redo,
+                                                     QKeySequence::Delete,
+                                                     QKeySequence::DeleteEndOfLine,
+                                                     QKeySequence::DeleteEndOfWord,
+                                                     QKeySequence::DeleteStartOfWord,
+                                                     QKeySequence::DeleteCompleteLine};
+    for (const auto key : keys)
+        if (event->matches(key))
+            return true;
+    return event->key() == Qt::Key_Delete;
+}
+
+} // namespace
+
+TerminalEdit::TerminalEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // An undo history would keep every received chunk.
+    setUndoRedoEnabled(false);
+    m_marker.setProperty(MarkerProperty, true);
+    m_marker.setForeground(Qt::gray);
+    m_frame.setSingleShot(true);
+    m_frame.setInterval(FrameMs);
+    connect(&m_frame, &QTimer::timeout, this, &TerminalEdit::endFrame);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] {
+        if (!m_editing)
+            m_pairSelection = false;
+    });
+}
+
+int TerminalEdit::TextLength() const {
+    const QTextDocument* doc = document();
+    // Every block break is a CR LF pair: one document character, two of ours.
+    return doc->characterCount() - 1 + doc->blockCount() - 1;
+}
+
+int TerminalEdit::toModel(int docPosition) const {
+    return docPosition + document()->findBlock(docPosition).blockNumber();
+}
+
+TerminalEdit::DocPos TerminalEdit::toDoc(int position) const {
+    const QTextDocument* doc = document();
+    const int length = TextLength();
+    position = std::clamp(position, 0, length);
+    if (position == length)
+        return {doc->characterCount() - 1, false};
+    // The last block whose start, counted our way, is at or before position.
+    int lo = 0;
+    int hi = doc->blockCount() - 1;
+    while (lo < hi) {
+        const int mid = (lo + hi + 1) / 2;
+        if (doc->findBlockByNumber(mid).position() + mid <= position)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    const QTextBlock block = doc->findBlockByNumber(lo);
+    const int offset = position - (block.position() + lo);
+    const int textLength = block.length() - 1;
+    if (offset <= textLength)
+        return {block.position() + offset, false};
+    return {block.position() + textLength, true};
+}
+
+bool TerminalEdit::isMarker(int docPosition) const {
+    const QChar ch = document()->characterAt(docPosition);
+    if (ch.unicode() != CrMark && ch.unicode() != LfMark)
+        return false;
+    QTextCursor cursor(document());
+    cursor.setPosition(docPosition + 1);
+    return cursor.charFormat().boolProperty(MarkerProperty);
+}
+
+QString TerminalEdit::Text() const {
+    QString text;
+    text.reserve(TextLength());
+    const QTextDocument* doc = document();
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        if (block != doc->begin())
+            text += QStringLiteral("\r\n");
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QString part = fragment.text();
+            if (fragment.charFormat().boolProperty(MarkerProperty)) {
+                part.replace(QChar(CrMark), QChar(CR));
+                part.replace(QChar(LfMark), QChar(LF));
+            }
+            text += part;
+        }
+    }
+    return text;
+}
+
+QChar TerminalEdit::charAt(int position) const {
+    const DocPos at = toDoc(position);
+    if (at.midPair)
+        return QChar(LF);
+    const QTextBlock block = document()->findBlock(at.pos);
+    if (at.pos == block.position() + block.length() - 1)
+        return QChar(CR);
+    const QChar ch = document()->characterAt(at.pos);
+    if (isMarker(at.pos))
+        return QChar(ch.unicode() == CrMark ? CR : LF);
+    return ch;
+}
+
+void TerminalEdit::setText(const QString& text) {
+    replaceRange(0, TextLength(), text);
+    placeCursor(0, 0);
+}
+
+void TerminalEdit::modelSelection(int& start, int& end) const {
+    if (m_pairSelection) {
+        start = m_pairStart;
+        end = m_pairStart + m_pairLength;
+        return;
+    }
+    const QTextCursor cursor = textCursor();
+    start = toModel(cursor.selectionStart());
+    end = toModel(cursor.selectionEnd());
+}
+
+int TerminalEdit::SelStart() const {
+    int start = 0, end = 0;
+    modelSelection(start, end);
+    return start;
+}
+
+int TerminalEdit::SelLength() const {
+    int start = 0, end = 0;
+    modelSelection(start, end);
+    return end - start;
+}
+
+QString TerminalEdit::SelText() const {
+    int start = 0, end = 0;
+    modelSelection(start, end);
+    return Text().mid(start, end - start);
+}
+
+void TerminalEdit::placeCursor(int anchor, int position) {
+    const int start = std::clamp(anchor, 0, TextLength());
+    const int end = std::clamp(position, start, TextLength());
+    const DocPos from = toDoc(start);
+    const DocPos to = toDoc(end);
+    QTextCursor cursor = textCursor();
+    m_editing = true;
+    if (end == start && !to.midPair && cursor.position() == to.pos && !cursor.hasSelection()) {
+        // Already there. Bringing the caret into view lays out its line, so
+        // it waits until the events of this round are done.
+        holdPaint();
+    } else {
+        cursor.setPosition(from.pos);
+        cursor.setPosition(to.pos + (to.midPair && end > start ? 1 : 0), QTextCursor::KeepAnchor);
+        setTextCursor(cursor);
+    }
+    m_editing = false;
+    m_pairSelection = from.midPair || to.midPair;
+    m_pairStart = start;
+    m_pairLength = end - start;
+}
+
+// Received text can arrive thousands of times a second; laying it out and
+// drawing it at that rate would cost far more than storing it. Edits made
+// through the text target hold the layout's notices and painting back for one
+// frame, then scroll bars, caret and view catch up in one go.
+void TerminalEdit::holdPaint() {
+    if (m_frame.isActive())
+        return;
+    setUpdatesEnabled(false);
+    document()->documentLayout()->blockSignals(true);
+    m_frame.start();
+}
+
+void TerminalEdit::endFrame() {
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    layout->blockSignals(false);
+    emit layout->documentSizeChanged(layout->documentSize());
+    setUpdatesEnabled(true);
+    ensureCursorVisible();
+}
+
+void TerminalEdit::setSelStart(int position) {
+    placeCursor(position, position);
+}
+
+void TerminalEdit::setSelLength(int length) {
+    const int start = SelStart();
+    placeCursor(start, start + std::max(0, length));
+}
+
+void TerminalEdit::setSelText(const QString& text) {
+    int start = 0, end = 0;
+    modelSelection(start, end);
+    replaceRange(start, end, text);
+    const int after = start + int(text.size());
+    placeCursor(after, after);
+}
+
+void TerminalEdit::removeFront(int count) {
+    const int end = std::clamp(count, 0, TextLength());
+    if (end == 0)
+        return;
+    const DocPos at = toDoc(end);
+    holdPaint();
+    QTextCursor cursor(document());
+    m_editing = true;
+    cursor.beginEditBlock();
+    cursor.setPosition(0);
+    if (at.midPair) {
+        // The cut falls inside a CR LF pair: its line feed stays, alone.
+        cursor.setPosition(at.pos + 1, QTextCursor::KeepAnchor);
+        cursor.insertText(QString(QChar(LfMark)), m_marker);
+    } else {
+        cursor.setPosition(at.pos, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
+    cursor.endEditBlock();
+    m_editing = false;
+    m_pairSelection = false;
+}
+
+// Turns the block break after docPosition into a marked CR and a marked LF.
+void TerminalEdit::splitBreak(QTextCursor& cursor, int docPosition) {
+    cursor.setPosition(docPosition);
+    cursor.setPosition(docPosition + 1, QTextCursor::KeepAnchor);
+    const QChar pair[] = {QChar(CrMark), QChar(LfMark)};
+    cursor.insertText(QString(pair, 2), m_marker);
+}
+
+void TerminalEdit::insertModelText(QTextCursor& cursor, const QString& text) {
+    // CR LF pairs and ordinary characters go in as they are; a lone CR or LF
+    // becomes a marker.
+    const auto* chars = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype size = text.size();
+    qsizetype runStart = 0;
+    auto flush = [&](qsizetype upTo) {
+        if (runStart == 0 && upTo == size)
+            cursor.insertText(text, m_plain);
+        else if (upTo > runStart)
+            cursor.insertText(text.mid(runStart, upTo - runStart), m_plain);
+    };
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t ch = chars[i];
+        if (ch > CR && !isStructural(ch))
+            continue;
+        if (ch == CR && i + 1 < size && chars[i + 1] == LF) {
+            ++i;
+        } else if (ch == CR || ch == LF) {
+            flush(i);
+            cursor.insertText(QString(QChar(ch == CR ? CrMark : LfMark)), m_marker);
+            runStart = i + 1;
+        } else if (isStructural(ch)) {
+            flush(i);
+            cursor.insertText(QString(QChar::ReplacementCharacter), m_plain);
+            runStart = i + 1;
+        }
+    }
+    flush(size);
+}
+
+void TerminalEdit::replaceRange(int start, int end, const QString& text) {
+    DocPos from = toDoc(start);
+    DocPos to = toDoc(end);
+    holdPaint();
+    QTextCursor cursor(document());
+    m_editing = true;
+    cursor.beginEditBlock();
+    // Split a pair an end falls inside, so both ends are document positions.
+    const bool sameBreak = from.midPair && to.midPair && from.pos == to.pos;
+    if (to.midPair) {
+        splitBreak(cursor, to.pos);
+        to = {to.pos + 1, false};
+    }
+    if (from.midPair) {
+        if (!sameBreak) {
+            splitBreak(cursor, from.pos);
+            ++to.pos;
+        }
+        from = {from.pos + 1, false};
+    }
+    cursor.setPosition(from.pos);
+    cursor.setPosition(to.pos, QTextCursor::KeepAnchor);
+    if (cursor.hasSelection())
+        cursor.removeSelectedText();
+    insertModelText(cursor, text);
+    cursor.endEditBlock();
+    m_editing = false;
+    m_pairSelection = false;
+}
+
+void TerminalEdit::typeCharacter(int keyCode) {
+    if (keyPressHandler)
+        keyPressHandler(keyCode);
+    if (keyCode == 0 || isReadOnly())
+        return;
+    QTextCursor cursor = textCursor();
+    if (keyCode == CR) {
+        cursor.insertText(QStringLiteral("\n"), m_plain);
+    } else if (keyCode == 8) {
+        cursor.deletePreviousChar();
+    } else if (keyCode == '\t' || keyCode >= 0x20) {
+        const auto code = char32_t(keyCode);
+        if (code == 0x7F || code > 0x10FFFF || (code <= 0xFFFF && isStructural(char16_t(code))))
+            return;
+        cursor.insertText(QString::fromUcs4(&code, 1), m_plain);
+    } else {
+        return; // other control characters are sent, not drawn
+    }
+    setTextCursor(cursor);
+}
+
+void TerminalEdit::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        typeCharacter(CR);
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Backspace) {
+        typeCharacter(8);
+        event->accept();
+        return;
+    }
+    const QString text = event->text();
+    if (text.isEmpty() || isEditingShortcut(event)) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    for (const uint code : text.toUcs4())
+        typeCharacter(int(code));
+    event->accept();
+}
+
+void TerminalEdit::inputMethodEvent(QInputMethodEvent* event) {
+    const QString commit = event->commitString();
+    if (!commit.isEmpty()) {
+        for (const uint code : commit.toUcs4())
+            typeCharacter(int(code));
+    }
+    // The preedit text is drawn by the control as usual.
+    QInputMethodEvent preedit(event->preeditString(), event->attributes());
+    QPlainTextEdit::inputMethodEvent(&preedit);
+    event->accept();
+}
+
+// Copies what the selection holds, a lone CR or LF as itself, line breaks as
+// the desktop writes them.
+QMimeData* TerminalEdit::createMimeDataFromSelection() const {
+    auto* data = new QMimeData;
+    data->setText(SelText().replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    return data;
+}
+
+void TerminalEdit::insertFromMimeData(const QMimeData* source) {
+    if (!source || !source->hasText())
+        return;
+    const QList<uint> codes = source->text().toUcs4();
+    for (qsizetype i = 0; i < codes.size(); ++i) {
+        if (codes[i] == CR && i + 1 < codes.size() && codes[i + 1] == LF)
+            ++i;
+        // A pasted line break is an Enter.
+        typeCharacter(codes[i] == LF ? int(CR) : int(codes[i]));
+    }
+}

@@ -3,11 +3,19 @@
 #include "datapath/TextTarget.h"
 
 #include <QPlainTextEdit>
+#include <QTextCharFormat>
+#include <QTimer>
 #include <functional>
+
+class QTextCursor;
 
 // txtTerm: the terminal area. Every character typed, committed by the input
 // method or pasted goes through keyPressHandler before the control inserts
 // it; the handler may change the code or set it to 0 to drop the key.
+//
+// The document holds a CR LF pair as one block break. A carriage return or a
+// line feed without its partner (left by a trim or an erase) is kept as a
+// visible marker character, so positions count exactly as the plain text does.
 class TerminalEdit : public QPlainTextEdit, public TextTarget {
     Q_OBJECT
 public:
@@ -22,6 +30,43 @@ public:
     void setSelLength(int length) override;
     QString SelText() const override;
     void setSelText(const QString& text) override;
+    QChar charAt(int position) const override;
+    void removeFront(int count) override;
 
     std::function<void(int& keyCode)> keyPressHandler;
+
+    // Offers one typed character to keyPressHandler and inserts what it leaves.
+    void typeCharacter(int keyCode);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
+    QMimeData* createMimeDataFromSelection() const override;
+
+private:
+    struct DocPos {
+        int pos;
+        bool midPair; // between the CR and the LF of the break after `pos`
+    };
+    DocPos toDoc(int position) const;
+    int toModel(int docPosition) const;
+    void modelSelection(int& start, int& end) const;
+    void replaceRange(int start, int end, const QString& text);
+    void splitBreak(QTextCursor& cursor, int docPosition);
+    void insertModelText(QTextCursor& cursor, const QString& text);
+    void placeCursor(int anchor, int position);
+    bool isMarker(int docPosition) const;
+    void holdPaint();
+    void endFrame();
+
+    QTextCharFormat m_plain;
+    QTextCharFormat m_marker;
+    // A selection whose ends fall inside a CR LF pair, which the document
+    // cannot place a cursor in.
+    bool m_pairSelection = false;
+    int m_pairStart = 0;
+    int m_pairLength = 0;
+    bool m_editing = false;
+    QTimer m_frame;
 };

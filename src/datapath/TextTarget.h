@@ -16,4 +16,10 @@ public:
     virtual void setSelLength(int length) = 0;
     virtual QString SelText() const = 0;
     virtual void setSelText(const QString& text) = 0; // caret after the inserted text
+
+    // The character at a position (0-based, below TextLength()).
+    virtual QChar charAt(int position) const { return Text().at(position); }
+    // Drops the first `count` characters; the same content as setText(Text().mid(count))
+    // without rebuilding what stays.
+    virtual void removeFront(int count) { setText(Text().mid(count)); }
 };

@@ -1,0 +1,289 @@
+#include "RecordingHost.h"
+#include "datapath/DataPath.h"
+#include "datapath/StringTextTarget.h"
+#include "datapath/TerminalEdit.h"
+
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+const QString BS = QStringLiteral("\b");
+
+// Distinct characters, so a test can tell which part of the content a trim kept.
+QString pattern(int length) {
+    QString text;
+    text.reserve(length);
+    for (int i = 0; i < length; ++i)
+        text += QChar(u'a' + i % 26);
+    return text;
+}
+
+std::unique_ptr<TextTarget> makeTarget(bool widget) {
+    if (widget)
+        return std::make_unique<TerminalEdit>();
+    return std::make_unique<StringTextTarget>();
+}
+
+} // namespace
+
+class tst_appendtoterminal : public QObject {
+    Q_OBJECT
+private slots:
+    void edits_data();
+    void edits();
+    void logWriteRetried();
+    void logWriteCancelled();
+    void textArrivingDuringRetryKeepsOrder();
+    void widgetCountsLikePlainText();
+    void widgetHoldsLoneBreaks();
+    void viewFollowsNewestText();
+};
+
+void tst_appendtoterminal::edits_data() {
+    QTest::addColumn<bool>("widget");
+    QTest::addColumn<QString>("initial");
+    QTest::addColumn<QStringList>("chunks");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("logged");
+
+    const QString emoji = QStringLiteral("\U0001F600");
+    const QString full = pattern(16000);
+    const QString over = pattern(16001);
+    const QString crlfCut = pattern(4095) + QStringLiteral("\r\n") + pattern(11905);
+    const QString pairCut = pattern(4095) + emoji + pattern(11905);
+    const QString farOver = pattern(30000);
+
+    struct Row {
+        const char* name;
+        QString initial;
+        QStringList chunks;
+        QString expected;
+        QString logged;
+    };
+    const Row rows[] = {
+        {"CR LF kept", {}, {"AB\r\nD"}, "AB\r\nD", "AB\r\nD"},
+        {"bare LF joins the lines", {}, {"AB\nD"}, "ABD", "ABD"},
+        {"bare CR becomes CR LF", {}, {"AB\rD"}, "AB\r\nD", "AB\r\nD"},
+        {"LF CR gives one break", {}, {"A\n\rB"}, "A\r\nB", "A\r\nB"},
+        {"CR and LF in two chunks give one break", {}, {"A\r", "\nB"}, "A\r\nB", "A\r\nB"},
+        {"backspace within the chunk", "xy", {"A" + BS + "B"}, "xyB", "B"},
+        {"backspace erases the chunk's CR", {}, {"A\r" + BS + "B"}, "AB", "AB"},
+        {"backspace erases the chunk's LF", {}, {"A\n" + BS + "B"}, "AB", "AB"},
+        {"leading backspace replaces the last character", "abc", {BS + "X"}, "abX", "X"},
+        {"two leading backspaces erase one character", "abc", {BS + BS + "X"}, "abX", "X"},
+        {"backspace that empties the chunk reaches the content",
+         "abc",
+         {"A" + BS + BS + "X"},
+         "abX",
+         "X"},
+        {"leading backspace on empty content", {}, {BS + "X"}, "X", "X"},
+        {"lone backspace after a break removes its LF", "ab\r\n", {BS}, "ab\r", ""},
+        {"text after that lone CR", "ab\r\n", {BS + "X\r"}, "ab\rX\r\n", "X\r\n"},
+        {"empty chunk", "abc", {""}, "abc", ""},
+        {"japanese text",
+         {},
+         {QStringLiteral("漢字ｶﾀｶﾅ\r")},
+         QStringLiteral("漢字ｶﾀｶﾅ\r\n"),
+         QStringLiteral("漢字ｶﾀｶﾅ\r\n")},
+        {"16000 characters kept", full, {"Z"}, full + "Z", "Z"},
+        {"16001 characters lose the first 4096", over, {"Z"}, over.mid(4096) + "Z", "Z"},
+        {"trim through a CR LF leaves its LF", crlfCut, {"Z"}, "\n" + pattern(11905) + "Z", "Z"},
+        {"trim never splits a surrogate pair", pairCut, {"Z"}, pattern(11905) + "Z", "Z"},
+        {"far over the limit drops whole trim amounts",
+         farOver,
+         {"Z"},
+         farOver.mid(4 * 4096) + "Z",
+         "Z"},
+        {"leading backspace erases a whole surrogate pair", "a" + emoji, {BS + "X"}, "aX", "X"},
+        {"backspace in the chunk erases a whole surrogate pair",
+         {},
+         {"a" + emoji + BS + "X"},
+         "aX",
+         "aX"},
+    };
+    for (const bool widget : {false, true}) {
+        for (const Row& row : rows) {
+            QTest::addRow("%s: %s", widget ? "widget" : "string", row.name)
+                << widget << row.initial << row.chunks << row.expected << row.logged;
+        }
+    }
+}
+
+// Every call ends with the caret after the last character and any selection
+// gone; the log holds exactly the edited text.
+void tst_appendtoterminal::edits() {
+    QFETCH(bool, widget);
+    QFETCH(QString, initial);
+    QFETCH(QStringList, chunks);
+    QFETCH(QString, expected);
+    QFETCH(QString, logged);
+
+    auto term = makeTarget(widget);
+    RecordingHost host;
+    term->setText(initial);
+    term->setSelStart(0);
+    term->setSelLength(2);
+    for (const QString& chunk : chunks)
+        AppendToTerminal(*term, chunk, host, "UTF-8");
+
+    QCOMPARE(term->Text(), expected);
+    QCOMPARE(term->TextLength(), int(expected.size()));
+    QCOMPARE(term->SelStart(), int(expected.size()));
+    QCOMPARE(term->SelLength(), 0);
+    QCOMPARE(QString::fromUtf8(host.log), logged);
+    QCOMPARE(host.scripted.messageCount(), 0);
+    if (logged.isEmpty())
+        QVERIFY(host.writeAttempts.isEmpty());
+}
+
+void tst_appendtoterminal::logWriteRetried() {
+    StringTextTarget term;
+    RecordingHost host;
+    host.failWrites = 2;
+    host.scripted.messageAnswers = {vbRetry, vbRetry};
+    AppendToTerminal(term, QStringLiteral("OK\r"), host, "UTF-8");
+
+    QCOMPARE(host.writeAttempts, QList<QByteArray>(3, QByteArray("OK\r\n")));
+    QCOMPARE(host.log, QByteArray("OK\r\n"));
+    QCOMPARE(host.scripted.log,
+             QStringList(
+                 2, QStringLiteral("msg|Velmora|ディスクがいっぱいです|RetryCancel|critical|0")));
+    QCOMPARE(host.logNumber, 1);
+    QCOMPARE(term.Text(), QStringLiteral("OK\r\n"));
+}
+
+void tst_appendtoterminal::logWriteCancelled() {
+    TerminalEdit term;
+    RecordingHost host;
+    host.failWrites = 5;
+    host.scripted.messageAnswers = {vbRetry, vbCancel};
+    AppendToTerminal(term, QStringLiteral("OK\r"), host, "UTF-8");
+
+    QCOMPARE(host.writeAttempts.size(), 2);
+    QCOMPARE(host.transcript, QStringList{QStringLiteral("closeLog")});
+    QCOMPARE(host.logNumber, 0);
+    QCOMPARE(term.Text(), QStringLiteral("OK\r\n"));
+    QCOMPARE(term.SelStart(), 4);
+
+    // With the log closed the next chunk is only shown.
+    AppendToTerminal(term, QStringLiteral("X"), host, "UTF-8");
+    QCOMPARE(host.writeAttempts.size(), 2);
+    QCOMPARE(term.Text(), QStringLiteral("OK\r\nX"));
+}
+
+// Text received while the retry box is open waits behind the failed write:
+// no second box, and the log keeps the screen's order.
+void tst_appendtoterminal::textArrivingDuringRetryKeepsOrder() {
+    StringTextTarget term;
+    RecordingHost host;
+    host.failWrites = 1;
+    host.scripted.messageAnswers = {vbRetry};
+    bool delivered = false;
+    host.scripted.whileMessageOpen = [&] {
+        if (delivered)
+            return;
+        delivered = true;
+        AppendToTerminal(term, QStringLiteral("2"), host, "UTF-8");
+        AppendToTerminal(term, QStringLiteral("3"), host, "UTF-8");
+    };
+    AppendToTerminal(term, QStringLiteral("1"), host, "UTF-8");
+
+    QCOMPARE(host.scripted.messageCount(), 1);
+    QCOMPARE(term.Text(), QStringLiteral("123"));
+    QCOMPARE(host.log, QByteArray("123"));
+}
+
+// Random edits through the four properties give the same text, caret and
+// selection on the widget as on a plain string.
+void tst_appendtoterminal::widgetCountsLikePlainText() {
+    const QStringList pieces = {"a", "\r\n", "\r", "\n", "xyz", "漢", "", "\r\n\r\n", "\n\r"};
+    QRandomGenerator random(4711);
+    StringTextTarget plain;
+    TerminalEdit edit;
+    for (int step = 0; step < 3000; ++step) {
+        const int length = plain.TextLength();
+        switch (random.bounded(4)) {
+        case 0: {
+            const int start = random.bounded(length + 1);
+            plain.setSelStart(start);
+            edit.setSelStart(start);
+            break;
+        }
+        case 1: {
+            const int selection = random.bounded(4);
+            plain.setSelLength(selection);
+            edit.setSelLength(selection);
+            break;
+        }
+        case 2: {
+            const QString text = pieces.at(random.bounded(int(pieces.size())));
+            plain.setSelText(text);
+            edit.setSelText(text);
+            break;
+        }
+        default:
+            if (length > 40) {
+                const int count = random.bounded(length / 2);
+                plain.removeFront(count);
+                edit.removeFront(count);
+                plain.setSelStart(0);
+                edit.setSelStart(0);
+            }
+            break;
+        }
+        const QByteArray where = "step " + QByteArray::number(step);
+        QVERIFY2(edit.Text() == plain.Text(), where);
+        QVERIFY2(edit.TextLength() == plain.TextLength(), where);
+        QVERIFY2(edit.SelStart() == plain.SelStart(), where);
+        QVERIFY2(edit.SelLength() == plain.SelLength(), where);
+        QVERIFY2(edit.SelText() == plain.SelText(), where);
+        const int at = plain.TextLength() > 0 ? random.bounded(plain.TextLength()) : -1;
+        if (at >= 0)
+            QVERIFY2(edit.charAt(at) == plain.charAt(at), where);
+    }
+}
+
+// Lone CR and LF count one character each and show as marks, not breaks.
+void tst_appendtoterminal::widgetHoldsLoneBreaks() {
+    TerminalEdit edit;
+    edit.setText(QStringLiteral("\nab\rc\r\nd"));
+    QCOMPARE(edit.TextLength(), 8);
+    QCOMPARE(edit.document()->blockCount(), 2);
+    QCOMPARE(edit.toPlainText(), QStringLiteral("\u240Aab\u240Dc\nd"));
+    QCOMPARE(edit.Text(), QStringLiteral("\nab\rc\r\nd"));
+
+    // A received control picture stays itself.
+    edit.setText(QStringLiteral("\u240D"));
+    QCOMPARE(edit.Text(), QStringLiteral("\u240D"));
+    QCOMPARE(edit.charAt(0), QChar(0x240D));
+}
+
+// Painting is held back during a burst; once it resumes the newest line is
+// in view, at the bottom, and a long line can be scrolled to sideways.
+void tst_appendtoterminal::viewFollowsNewestText() {
+    TerminalEdit term;
+    term.resize(400, 200);
+    term.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&term));
+    RecordingHost host;
+    for (int i = 0; i < 2000; ++i)
+        AppendToTerminal(term, QStringLiteral("line %1 ").arg(i).repeated(12) + "\r", host,
+                         "UTF-8");
+    AppendToTerminal(term, QStringLiteral("last"), host, "UTF-8");
+    QTRY_VERIFY(term.updatesEnabled());
+
+    QScrollBar* vertical = term.verticalScrollBar();
+    QVERIFY(vertical->value() > vertical->maximum() - 2);
+    QVERIFY(term.viewport()->rect().contains(term.cursorRect()));
+    QCOMPARE(term.cursorForPosition(term.cursorRect().center()).block().text(),
+             QStringLiteral("last"));
+    QVERIFY(term.horizontalScrollBar()->maximum() > 0);
+    QVERIFY(term.TextLength() <= 16000 + 4);
+}
+
+QTEST_MAIN(tst_appendtoterminal)
+#include "tst_appendtoterminal.moc"

@@ -1,0 +1,232 @@
+#include "FakeSerialCtl.h"
+#include "RecordingHost.h"
+#include "datapath/DataPath.h"
+#include "datapath/TerminalEdit.h"
+#include "platform/CodePage.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString Prefix = QStringLiteral("ｽﾃｰﾀｽ: ");
+const QString PromptTitle =
+    QStringLiteral("中断する場合は [ｷｬﾝｾﾙ] を、無視する場合は [OK] をｸﾘｯｸしてください。");
+const QString Undefined = QStringLiteral("未定義のｴﾗｰまたはｲﾍﾞﾝﾄが発生しました。");
+
+// One open connection: the fake line, the terminal and the window.
+struct Line {
+    explicit Line(const QByteArray& codePage = "UTF-8") {
+        serial.m_codePage = codePage;
+        serial.setPortOpen(true);
+        serial.calls.clear();
+        handler = std::make_unique<CommEventHandler>(serial, term, host);
+        QObject::connect(&serial, &ISerialCtl::OnComm, &serial,
+                         [this] { handler->SerialCtl1_OnComm(); });
+        QObject::connect(&serial, &ISerialCtl::PortClosed, &serial,
+                         [this] { handler->portClosed(); });
+    }
+    FakeSerialCtl serial;
+    TerminalEdit term;
+    RecordingHost host;
+    std::unique_ptr<CommEventHandler> handler;
+};
+
+QString errorBox(const QString& text) {
+    return QStringLiteral("msg|%1|%2|OKCancel|none|0").arg(PromptTitle, text);
+}
+
+} // namespace
+
+class tst_commevents : public QObject {
+    Q_OBJECT
+private slots:
+    void eventTexts_data();
+    void eventTexts();
+    void receiveLeavesStatusAlone();
+    void errorAnswered_data();
+    void errorAnswered();
+    void closeFailureIsShown();
+    void errorBurstGivesOnePrompt();
+    void splitCharacterArrivesWhole_data();
+    void splitCharacterArrivesWhole();
+    void closeShowsHeldBackBytes();
+};
+
+void tst_commevents::eventTexts_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("eventText");
+    QTest::addColumn<QString>("errorText");
+    const struct {
+        int code;
+        const char* event;
+        const char* error;
+    } rows[] = {
+        {1, "", ""},
+        {3, "CTS ﾗｲﾝの状態が変化しました。", ""},
+        {4, "DSR ﾗｲﾝの状態が変化しました。", ""},
+        {5, "CD ﾗｲﾝの状態が変化しました。", ""},
+        {6, "呼び出し信号を検出しました。", ""},
+        {7, "EOF を受信しました。", ""},
+        {1001, "", "ﾌﾞﾚｰｸ信号を検出しました。"},
+        {1002, "", "CTS ﾀｲﾑｱｳﾄを検出しました。"},
+        {1003, "", "DSR ﾀｲﾑｱｳﾄを検出しました。"},
+        {1004, "", "ﾌﾚｰﾐﾝｸﾞ ｴﾗｰが発生しました。"},
+        {1005, "", "未定義のｴﾗｰまたはｲﾍﾞﾝﾄが発生しました。"},
+        {1006, "", "ｵｰﾊﾞｰﾗﾝ ｴﾗｰが発生しました。"},
+        {1007, "", "CD ﾀｲﾑｱｳﾄを検出しました。"},
+        {1008, "", "受信ﾊﾞｯﾌｧがｵｰﾊﾞｰﾌﾛｰしました。"},
+        {1009, "", "ﾊﾟﾘﾃｨ ｴﾗｰが発生しました。"},
+        {1010, "", "送信ﾊﾞｯﾌｧ ﾌﾙ ｴﾗｰが発生しました。"},
+        {1011, "", "DCB 取得時にｴﾗｰが発生しました。"},
+        {0, "", "未定義のｴﾗｰまたはｲﾍﾞﾝﾄが発生しました。"},
+        {8, "", "未定義のｴﾗｰまたはｲﾍﾞﾝﾄが発生しました。"},
+        {1012, "", "未定義のｴﾗｰまたはｲﾍﾞﾝﾄが発生しました。"},
+    };
+    for (const auto& row : rows)
+        QTest::addRow("code %d", row.code)
+            << row.code << QString::fromUtf8(row.event) << QString::fromUtf8(row.error);
+}
+
+// A line event shows its text and starts Timer2; an error also beeps and asks
+// once; OK leaves the port open.
+void tst_commevents::eventTexts() {
+    QFETCH(int, code);
+    QFETCH(QString, eventText);
+    QFETCH(QString, errorText);
+    Line line;
+    line.serial.raise(code);
+
+    QStringList expected;
+    QStringList boxes;
+    if (!eventText.isEmpty()) {
+        expected << "status:" + Prefix + eventText << "timer2";
+    } else if (!errorText.isEmpty()) {
+        expected << "status:" + Prefix + errorText << "timer2";
+        boxes << "beep" << errorBox(errorText);
+    }
+    QCOMPARE(line.host.transcript, expected);
+    QCOMPARE(line.host.scripted.log, boxes);
+    QVERIFY(line.serial.PortOpen());
+    QVERIFY(line.serial.calls.isEmpty());
+    QCOMPARE(line.term.Text(), QString());
+}
+
+void tst_commevents::receiveLeavesStatusAlone() {
+    Line line;
+    line.serial.raise(comEvCTS);
+    line.host.transcript.clear();
+    line.serial.receive("OK\r\n");
+    line.serial.raise(comEvSend);
+    QVERIFY(line.host.transcript.isEmpty());
+    QCOMPARE(line.host.status, Prefix + QStringLiteral("CTS ﾗｲﾝの状態が変化しました。"));
+    QCOMPARE(line.host.scripted.log, QStringList());
+    QCOMPARE(line.term.Text(), QStringLiteral("OK\r\n"));
+}
+
+void tst_commevents::errorAnswered_data() {
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<QStringList>("transcript");
+    const QString status = "status:" + Prefix + QStringLiteral("ﾊﾟﾘﾃｨ ｴﾗｰが発生しました。");
+    QTest::newRow("OK ignores") << int(vbOK) << true << QStringList{status, "timer2"};
+    QTest::newRow("Cancel closes the port")
+        << int(vbCancel) << false << QStringList{status, "refresh", "timer2"};
+}
+
+void tst_commevents::errorAnswered() {
+    QFETCH(int, answer);
+    QFETCH(bool, open);
+    QFETCH(QStringList, transcript);
+    Line line;
+    line.host.scripted.messageAnswers = {answer};
+    line.serial.raise(comEventRxParity);
+    QCOMPARE(line.serial.PortOpen(), open);
+    QCOMPARE(line.serial.calls, open ? QStringList() : QStringList{"PortOpen=False"});
+    QCOMPARE(line.host.transcript, transcript);
+    QCOMPARE(line.host.scripted.beeps, 1);
+    QCOMPARE(line.host.scripted.messageCount(), 1);
+}
+
+// A close that fails is said, after the display shows the real state.
+void tst_commevents::closeFailureIsShown() {
+    Line line;
+    line.host.scripted.messageAnswers = {vbCancel};
+    line.serial.failOn << QStringLiteral("PortOpen");
+    line.serial.raise(comEventFrame);
+    QVERIFY(line.serial.PortOpen());
+    QCOMPARE(line.host.scripted.log.last(),
+             QStringLiteral("msg|Velmora|PortOpen failed|OK|exclamation|0"));
+    QVERIFY(line.host.transcript.contains(QStringLiteral("refresh")));
+}
+
+// Errors raised while the prompt is open update the panel and beep but ask
+// nothing more; data received meanwhile is shown and logged in order.
+void tst_commevents::errorBurstGivesOnePrompt() {
+    Line line;
+    line.serial.receive("12");
+    line.host.scripted.whileMessageOpen = [&] {
+        line.host.scripted.whileMessageOpen = nullptr;
+        line.serial.raise(comEventOverrun);
+        line.serial.receive("34");
+        line.serial.raise(comEventRxOver);
+        line.serial.raise(comEvDSR);
+        line.serial.receive("56");
+    };
+    line.serial.raise(comEventFrame);
+
+    QCOMPARE(line.host.scripted.messageCount(), 1);
+    QCOMPARE(line.host.scripted.beeps, 3);
+    QCOMPARE(line.term.Text(), QStringLiteral("123456"));
+    QCOMPARE(line.host.log, QByteArray("123456"));
+    QCOMPARE(line.host.transcript,
+             (QStringList{"status:" + Prefix + QStringLiteral("ﾌﾚｰﾐﾝｸﾞ ｴﾗｰが発生しました。"),
+                          "status:" + Prefix + QStringLiteral("ｵｰﾊﾞｰﾗﾝ ｴﾗｰが発生しました。"),
+                          "status:" + Prefix + QStringLiteral("受信ﾊﾞｯﾌｧがｵｰﾊﾞｰﾌﾛｰしました。"),
+                          "status:" + Prefix + QStringLiteral("DSR ﾗｲﾝの状態が変化しました。"),
+                          "timer2", "timer2"}));
+    QVERIFY(line.serial.PortOpen());
+}
+
+void tst_commevents::splitCharacterArrivesWhole_data() {
+    QTest::addColumn<QByteArray>("codePage");
+    QTest::newRow("shift-jis") << QByteArray("windows-31j");
+    QTest::newRow("utf-8") << QByteArray("UTF-8");
+}
+
+// Whatever byte a chunk ends at, screen and log get the line whole, the log
+// byte for byte as sent.
+void tst_commevents::splitCharacterArrivesWhole() {
+    QFETCH(QByteArray, codePage);
+    const QString text = QStringLiteral("AT漢字ｶﾀｶﾅ表示\r\n");
+    const QByteArray bytes = encodeText(text, codePage);
+    QCOMPARE(decodeText(bytes, codePage), text);
+    for (int cut = 1; cut < bytes.size(); ++cut) {
+        Line line(codePage);
+        line.serial.receive(bytes.left(cut));
+        line.serial.receive(bytes.mid(cut));
+        QVERIFY2(line.term.Text() == text, QByteArray::number(cut));
+        QVERIFY2(line.host.log == bytes, QByteArray::number(cut));
+    }
+    Line trickle(codePage);
+    for (const char byte : bytes)
+        trickle.serial.receive(QByteArray(1, byte));
+    QCOMPARE(trickle.term.Text(), text);
+    QCOMPARE(trickle.host.log, bytes);
+}
+
+// A character cut short by the close is shown rather than lost, and the next
+// connection starts afresh.
+void tst_commevents::closeShowsHeldBackBytes() {
+    Line line("windows-31j");
+    line.serial.receive(QByteArray("A\x88", 2));
+    QCOMPARE(line.term.Text(), QStringLiteral("A"));
+    line.serial.setPortOpen(false);
+    QCOMPARE(line.term.Text(), QStringLiteral("A\uFFFD"));
+
+    line.serial.setPortOpen(true);
+    line.serial.receive("B");
+    QCOMPARE(line.term.Text(), QStringLiteral("A\uFFFDB"));
+}
+
+QTEST_MAIN(tst_commevents)
+#include "tst_commevents.moc"

@@ -1,0 +1,191 @@
+#include "FakeSerialCtl.h"
+#include "RecordingHost.h"
+#include "datapath/DataPath.h"
+#include "datapath/TerminalEdit.h"
+#include "settings/LocalEcho.h"
+
+#include <QClipboard>
+#include <QInputMethodEvent>
+#include <QtTest>
+
+namespace {
+
+// txtTerm wired to the key handler as the window wires it.
+struct Keyboard {
+    explicit Keyboard(bool echo, bool open = true) {
+        LocalEcho = echo;
+        if (open)
+            serial.setPortOpen(true);
+        term.keyPressHandler = [this](int& keyCode) {
+            ++offered;
+            TerminalKeyPress(keyCode, LineBuffer, LineStarted, serial, term, host);
+        };
+    }
+    void received(const QString& text) { AppendToTerminal(term, text, host, "UTF-8"); }
+
+    FakeSerialCtl serial;
+    TerminalEdit term;
+    RecordingHost host;
+    QString LineBuffer;
+    bool LineStarted = true;
+    int offered = 0;
+};
+
+} // namespace
+
+class tst_keypress : public QObject {
+    Q_OBJECT
+private slots:
+    void echoOffSendsWholeLines();
+    void echoOnOpensEachLaterLine();
+    void backspaceIsNeverSent();
+    void lineSurvivesReopen();
+    void closedPortIsOrdinaryEditing();
+    void upperCase_data();
+    void upperCase();
+    void refusedWriteKeepsTheLine();
+    void inputMethodAndPasteAreTyped();
+    void navigationIsNotTyping();
+};
+
+void tst_keypress::echoOffSendsWholeLines() {
+    Keyboard kb(false);
+    kb.received(QStringLiteral("hello"));
+    kb.term.setSelStart(1);
+    QTest::keyClicks(&kb.term, QStringLiteral("at"));
+    QCOMPARE(kb.term.SelStart(), 5);
+    QTest::keyClick(&kb.term, Qt::Key_Return);
+    QTest::keyClick(&kb.term, Qt::Key_Enter);
+    QCOMPARE(kb.serial.written, (QStringList{"AT\r", "\r"}));
+    QCOMPARE(kb.term.Text(), QStringLiteral("hello"));
+    QVERIFY(kb.LineBuffer.isEmpty());
+    QVERIFY(kb.host.log == "hello");
+}
+
+// The first line after start is not opened; each later one is, once, and
+// only that opening break reaches the log.
+void tst_keypress::echoOnOpensEachLaterLine() {
+    Keyboard kb(true);
+    QTest::keyClicks(&kb.term, QStringLiteral("ab"));
+    QTest::keyClick(&kb.term, Qt::Key_Return);
+    QTest::keyClicks(&kb.term, QStringLiteral("cd"));
+    QTest::keyClick(&kb.term, Qt::Key_Return);
+    QCOMPARE(kb.term.Text(), QStringLiteral("AB\r\n\r\nCD\r\n"));
+    QCOMPARE(kb.serial.written, (QStringList{"AB\r", "CD\r"}));
+    QCOMPARE(kb.host.log, QByteArray("\r\n"));
+}
+
+void tst_keypress::backspaceIsNeverSent() {
+    Keyboard kb(true);
+    kb.received(QStringLiteral("xyz"));
+    // An empty line: the control still erases received text.
+    QTest::keyClick(&kb.term, Qt::Key_Backspace);
+    QCOMPARE(kb.term.Text(), QStringLiteral("xy"));
+    QVERIFY(kb.LineBuffer.isEmpty());
+
+    QTest::keyClicks(&kb.term, QStringLiteral("abx"));
+    QTest::keyClick(&kb.term, Qt::Key_Backspace);
+    QTest::keyClicks(&kb.term, QStringLiteral("c"));
+    QTest::keyClick(&kb.term, Qt::Key_Return);
+    QCOMPARE(kb.serial.written, QStringList{"ABC\r"});
+    QCOMPARE(kb.term.Text(), QStringLiteral("xyABC\r\n"));
+}
+
+void tst_keypress::lineSurvivesReopen() {
+    Keyboard kb(false);
+    QTest::keyClicks(&kb.term, QStringLiteral("ab"));
+    kb.serial.setPortOpen(false);
+    kb.serial.setPortOpen(true);
+    QTest::keyClicks(&kb.term, QStringLiteral("c"));
+    QTest::keyClick(&kb.term, Qt::Key_Return);
+    QCOMPARE(kb.serial.written, QStringList{"ABC\r"});
+}
+
+void tst_keypress::closedPortIsOrdinaryEditing() {
+    Keyboard kb(false, false);
+    kb.LineBuffer = QStringLiteral("OLD");
+    QTest::keyClicks(&kb.term, QStringLiteral("ab"));
+    QTest::keyClick(&kb.term, Qt::Key_Return);
+    QTest::keyClicks(&kb.term, QStringLiteral("c"));
+    QTest::keyClick(&kb.term, Qt::Key_Backspace);
+    QCOMPARE(kb.term.Text(), QStringLiteral("AB\r\n"));
+    QVERIFY(kb.serial.written.isEmpty());
+    QCOMPARE(kb.LineBuffer, QStringLiteral("OLD"));
+    QVERIFY(kb.host.log.isEmpty());
+}
+
+void tst_keypress::upperCase_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("latin letter") << int(u'a') << int(u'A');
+    QTest::newRow("upper stays") << int(u'Q') << int(u'Q');
+    QTest::newRow("digit") << int(u'1') << int(u'1');
+    QTest::newRow("umlaut") << int(u'ä') << int(u'Ä');
+    QTest::newRow("full-width letter") << 0xFF41 << 0xFF21;
+    QTest::newRow("hiragana") << int(u'あ') << int(u'あ');
+    QTest::newRow("sharp s has no single upper case") << int(u'ß') << int(u'ß');
+    QTest::newRow("outside the basic plane") << 0x10428 << 0x10400;
+    QTest::newRow("enter") << 13 << 13;
+    QTest::newRow("backspace") << 8 << 8;
+}
+
+void tst_keypress::upperCase() {
+    QFETCH(int, key);
+    QFETCH(int, expected);
+    Keyboard kb(true, false);
+    TerminalKeyPress(key, kb.LineBuffer, kb.LineStarted, kb.serial, kb.term, kb.host);
+    QCOMPARE(key, expected);
+}
+
+// A write the component refuses is said; the line stays typed, still open on
+// screen, and the next Enter sends it.
+void tst_keypress::refusedWriteKeepsTheLine() {
+    Keyboard kb(true);
+    QTest::keyClicks(&kb.term, QStringLiteral("ab"));
+    kb.serial.failOn << QStringLiteral("Output");
+    QTest::keyClick(&kb.term, Qt::Key_Return);
+    QCOMPARE(kb.host.scripted.log,
+             QStringList{QStringLiteral("msg|Velmora|Output failed|OK|exclamation|0")});
+    QVERIFY(kb.serial.written.isEmpty());
+    QCOMPARE(kb.LineBuffer, QStringLiteral("AB"));
+    QCOMPARE(kb.term.Text(), QStringLiteral("AB"));
+
+    QTest::keyClick(&kb.term, Qt::Key_Return);
+    QCOMPARE(kb.serial.written, QStringList{"AB\r"});
+    QCOMPARE(kb.term.Text(), QStringLiteral("AB\r\n"));
+}
+
+// Input method commits and pastes go through the handler character by
+// character; a pasted line break is an Enter.
+void tst_keypress::inputMethodAndPasteAreTyped() {
+    Keyboard kb(false);
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("あa"));
+    QCoreApplication::sendEvent(&kb.term, &commit);
+    QCOMPARE(kb.LineBuffer, QStringLiteral("あA"));
+
+    QGuiApplication::clipboard()->setText(QStringLiteral("b\r\nc\nd"));
+    if (QGuiApplication::clipboard()->text() != QStringLiteral("b\r\nc\nd"))
+        QSKIP("no clipboard on this platform");
+    kb.term.paste();
+    QCOMPARE(kb.serial.written, (QStringList{QStringLiteral("あAB\r"), "C\r"}));
+    QCOMPARE(kb.LineBuffer, QStringLiteral("D"));
+    QCOMPARE(kb.term.Text(), QString());
+}
+
+void tst_keypress::navigationIsNotTyping() {
+    Keyboard kb(true);
+    kb.received(QStringLiteral("abc\r\ndef"));
+    for (const int key : {Qt::Key_Left, Qt::Key_Home, Qt::Key_Up, Qt::Key_End, Qt::Key_PageUp})
+        QTest::keyClick(&kb.term, Qt::Key(key));
+    QTest::keyClick(&kb.term, Qt::Key_Left, Qt::ShiftModifier);
+    QTest::keyClick(&kb.term, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&kb.term, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(kb.offered, 0);
+    QCOMPARE(kb.term.SelLength(), kb.term.TextLength());
+    QCOMPARE(kb.term.Text(), QStringLiteral("abc\r\ndef"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("abc\ndef"));
+}
+
+QTEST_MAIN(tst_keypress)
+#include "tst_keypress.moc"
