@@ -1,0 +1,98 @@
+// Any sequence of received chunks: no crash, the content stays bounded, the
+// log receives exactly what was inserted, and no surrogate pair is split.
+#include "datapath/DataPath.h"
+#include "datapath/StringTextTarget.h"
+#include "platform/Prompts.h"
+
+#include <QString>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+class SilentPrompts : public Prompts {
+public:
+    int messageBox(const QString&, const QString&, MsgButtons, MsgIcon, int) override {
+        std::abort(); // no step may fail here
+    }
+    std::optional<QString> inputBox(const QString&, const QString&, const QString&) override {
+        return std::nullopt;
+    }
+    FileDialogResult fileOpen(const FileDialogSetup&) override { return {true, {}, {}}; }
+    void beep() override {}
+};
+
+class LogHost : public DataPathHost {
+public:
+    Prompts& prompts() override { return m_prompts; }
+    int LogFileNumber() const override { return 1; }
+    bool writeLog(const QByteArray& bytes, QString*) override {
+        log += bytes;
+        return true;
+    }
+    void mnuCloseLog_Click() override {}
+    void refreshConnectionDisplay() override {}
+    void setStatusText(const QString&) override {}
+    void enableTimer2() override {}
+    QByteArray log;
+
+private:
+    SilentPrompts m_prompts;
+};
+
+bool hasLoneSurrogate(const QString& text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate()) {
+            if (i + 1 >= text.size() || !text.at(i + 1).isLowSurrogate())
+                return true;
+            ++i;
+        } else if (c.isLowSurrogate()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// Input: UTF-16 units; the unit 0xFFFF ends a chunk. Small texts are grown
+// by repeating chunks so the 16000 limit is reached.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2)
+        return 0;
+    const int repeat = data[0] % 64 + 1;
+    QString units(qsizetype((size - 1) / 2), Qt::Uninitialized);
+    std::memcpy(units.data(), data + 1, size_t(units.size()) * 2);
+    const QStringList chunks = units.split(QChar(0xFFFF));
+
+    // Backspaces erase single units, so only text without them keeps whole pairs.
+    const bool pairsOnly = !units.contains(QChar(8)) && !hasLoneSurrogate(units);
+    StringTextTarget term;
+    LogHost host;
+    for (int round = 0; round < repeat; ++round) {
+        for (const QString& chunk : chunks) {
+            const int before = term.TextLength();
+            const qsizetype logBefore = host.log.size();
+            AppendToTerminal(term, chunk, host, "UTF-16LE");
+            const QByteArray added = host.log.mid(logBefore);
+            const QString inserted =
+                QString::fromUtf16(reinterpret_cast<const char16_t*>(added.constData()),
+                                   added.size() / 2);
+            const int length = term.TextLength();
+            if (length > std::max(before, 16000) + inserted.size())
+                std::abort();
+            if (!term.Text().endsWith(inserted) || term.SelStart() != length)
+                std::abort();
+            if (inserted.contains(QChar(8)))
+                std::abort();
+            for (qsizetype i = 0; i < inserted.size(); ++i)
+                if (inserted.at(i) == QChar(10) && (i == 0 || inserted.at(i - 1) != QChar(13)))
+                    std::abort();
+            if (pairsOnly && hasLoneSurrogate(term.Text()))
+                std::abort();
+        }
+    }
+    return 0;
+}
