@@ -1,17 +1,24 @@
 #include "serial/ParmrkDecoder.h"
 
+#include <cstring>
+
 QVector<ParmrkDecoder::Mark> ParmrkDecoder::feed(const char* chunk, long size,
                                                  const QByteArray& replacement, QByteArray& out) {
     QVector<Mark> marks;
+    out.reserve(out.size() + size);
     for (long i = 0; i < size; ++i) {
         const char byte = chunk[i];
         switch (m_state) {
-        case State::Data:
-            if (byte == '\xff')
+        case State::Data: {
+            // Plain data runs up to the next FF; copy it in one go.
+            const void* ff = std::memchr(chunk + i, 0xff, size_t(size - i));
+            const long end = ff ? long(static_cast<const char*>(ff) - chunk) : size;
+            out.append(chunk + i, end - i);
+            if (ff)
                 m_state = State::AfterFF;
-            else
-                out.append(byte);
+            i = end;
             break;
+        }
         case State::AfterFF:
             if (byte == '\xff') {
                 out.append(byte);

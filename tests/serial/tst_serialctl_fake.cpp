@@ -88,6 +88,16 @@ private slots:
         QTest::newRow("mark split after FF 00")
             << L{QByteArray("A\xff\x00", 3), "xC"} << "9600,n,8,1"
             << "#" << -1 << QByteArray("A#C") << "2;1004;2";
+        QTest::newRow("long plain run after a split mark")
+            << L{QByteArray("A\xff\x00", 3), "xCDEFG"} << "9600,n,8,1"
+            << "#" << -1 << QByteArray("A#CDEFG") << "2;1004;2";
+        QTest::newRow("long plain run after a split FF") << L{"A\xff", "\xff"
+                                                                       "BCDEF"}
+                                                         << "9600,n,8,1"
+                                                         << "?" << -1
+                                                         << QByteArray("A\xff"
+                                                                       "BCDEF")
+                                                         << "2;2";
         QTest::newRow("counters say parity although parity is off")
             << L{QByteArray("\xff\x00"
                             "x",
