@@ -93,6 +93,8 @@ int main(int argc, char** argv) {
         if (serial.PortOpen())
             ++failures;
         QCoreApplication::processEvents();
+        // No event loop runs here, so objects given to deleteLater need a push.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     const long rssAfter = residentKiB();
     const int fdsAfter = openDescriptors();

@@ -1,0 +1,385 @@
+// Receive benchmark: floods numbered text lines through a pty into the real
+// window (real serial component, capture log open) and, on the same pty, into
+// a plain reader that copies to a file (the ceiling of the path).
+//
+//   receive_bench [MB] [--no-cat] [--no-window]
+//
+// MB is decimal megabytes (default 100). The producer is a child process
+// writing the master at full speed, so the CPU figures are the terminal's.
+#include "datapath/TerminalEdit.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+#include "platform/SettingsStore.h"
+#include "serial/SerialCtl.h"
+#include "terminal/frmTerminal.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr double MB = 1e6;
+
+// Every line has the same length, so a byte count gives the line count.
+constexpr int lineLength = 50;
+void formatLine(char* out, long number) {
+    char text[96];
+    std::snprintf(text, sizeof text, "LINE %010ld ABCDEFGHIJKLMNOPQRSTUVWXYZ012345\r\n", number);
+    std::memcpy(out, text, lineLength);
+}
+QByteArray lineText(long number) {
+    char text[lineLength + 1];
+    formatLine(text, number);
+    return QByteArray(text, lineLength);
+}
+
+// Answers every box without a person: the file dialog with the log path,
+// everything else with its first button (Cancel for Retry/Cancel).
+class BenchPrompts : public Prompts {
+public:
+    QString logPath;
+    QStringList asked;
+    int messageBox(const QString& text, const QString&, MsgButtons buttons, MsgIcon, int) override {
+        asked << text;
+        return buttons == MsgButtons::RetryCancel ? vbCancel : vbOK;
+    }
+    std::optional<QString> inputBox(const QString&, const QString&, const QString&) override {
+        return std::nullopt;
+    }
+    FileDialogResult fileOpen(const FileDialogSetup&) override {
+        FileDialogResult result;
+        result.path = logPath;
+        result.fileTitle = QFileInfo(logPath).fileName();
+        return result;
+    }
+    void beep() override {}
+};
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long peakRssKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Writes `lines` numbered lines to the master and exits. Only write() and
+// formatting run in the child.
+pid_t startProducer(int master, long lines) {
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    std::vector<char> buffer(size_t(lineLength) * 1024 + 1);
+    long next = 1;
+    while (next <= lines) {
+        size_t filled = 0;
+        while (next <= lines && filled + lineLength <= size_t(lineLength) * 1024) {
+            formatLine(buffer.data() + filled, next++);
+            filled += lineLength;
+        }
+        size_t done = 0;
+        while (done < filled) {
+            const ssize_t n = ::write(master, buffer.data() + done, filled - done);
+            if (n > 0)
+                done += size_t(n);
+            else if (n < 0 && errno != EINTR && errno != EAGAIN)
+                _exit(2);
+        }
+    }
+    _exit(0);
+}
+
+void stopProducer(pid_t pid) {
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+struct LineCheck {
+    long good = 0, lost = 0, reordered = 0, malformed = 0;
+    bool exact = false;
+};
+
+// Reads the file line by line against the numbered sequence.
+LineCheck checkLines(const QString& path, long lines) {
+    LineCheck check;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        check.malformed = 1;
+        return check;
+    }
+    long expected = 1;
+    QByteArray pending;
+    auto take = [&](const QByteArray& line) {
+        bool ok = false;
+        const long number = line.startsWith("LINE ") ? line.mid(5, 10).toLong(&ok) : 0;
+        if (!ok || line != lineText(number)) {
+            ++check.malformed;
+            return;
+        }
+        if (number == expected) {
+            ++check.good;
+            ++expected;
+        } else if (number > expected) {
+            check.lost += number - expected;
+            ++check.good;
+            expected = number + 1;
+        } else {
+            ++check.reordered;
+        }
+    };
+    while (!file.atEnd()) {
+        pending += file.read(1 << 20);
+        qsizetype start = 0;
+        for (;;) {
+            const qsizetype end = pending.indexOf('\n', start);
+            if (end < 0)
+                break;
+            take(pending.mid(start, end + 1 - start));
+            start = end + 1;
+        }
+        pending.remove(0, start);
+    }
+    if (!pending.isEmpty())
+        ++check.malformed;
+    check.lost += lines + 1 - expected;
+    check.exact = check.good == lines && check.lost == 0 && check.reordered == 0 &&
+                  check.malformed == 0 && file.size() == qint64(lines) * lineLength;
+    return check;
+}
+
+qint64 fileSize(const QString& path) {
+    struct stat st {};
+    return ::stat(path.toLocal8Bit().constData(), &st) == 0 ? qint64(st.st_size) : -1;
+}
+
+void printCheck(const LineCheck& check) {
+    std::printf("  lines in order:      %ld (lost %ld, reordered %ld, malformed %ld)%s\n",
+                check.good, check.lost, check.reordered, check.malformed,
+                check.exact ? ", byte-identical" : "  ** MISMATCH **");
+}
+
+// The ceiling: the same pty read raw by a plain loop into a file.
+void runCat(int master, const QString& slavePath, const QString& outPath, long lines) {
+    const qint64 total = qint64(lines) * lineLength;
+    const int slave = ::open(slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    const int out = ::open(outPath.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (slave < 0 || out < 0) {
+        std::printf("cat: cannot open: %s\n", std::strerror(errno));
+        return;
+    }
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(slave, TCSANOW, &t);
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer clock;
+    const pid_t producer = startProducer(master, lines);
+    std::vector<char> buffer(1 << 16);
+    qint64 got = 0;
+    qint64 firstNs = -1;
+    clock.start();
+    while (got < total) {
+        const ssize_t n = ::read(slave, buffer.data(), buffer.size());
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            break;
+        }
+        if (firstNs < 0)
+            firstNs = clock.nsecsElapsed();
+        if (::write(out, buffer.data(), size_t(n)) != n)
+            break;
+        got += n;
+    }
+    const qint64 lastNs = clock.nsecsElapsed();
+    const double cpu = cpuSeconds() - cpu0;
+    waitpid(producer, nullptr, 0);
+    ::close(out);
+    ::close(slave);
+    const double seconds = double(lastNs - std::max<qint64>(firstNs, 0)) / 1e9;
+    std::printf("cat-equivalent (raw read of the same pty into a file):\n");
+    std::printf("  throughput:          %.1f MB/s (%.1f MB in %.3f s)\n",
+                double(got) / MB / seconds, double(got) / MB, seconds);
+    std::printf("  CPU (reader):        %.4f s/MB\n", cpu / (double(got) / MB));
+    printCheck(checkLines(outPath, lines));
+}
+
+bool runWindow(int master, const QString& dir, long lines) {
+    const qint64 total = qint64(lines) * lineLength;
+    const QString logPath = dir + QStringLiteral("/FLOOD.LOG");
+    BenchPrompts prompts;
+    prompts.logPath = logPath;
+    MemorySettingsStore store;
+    SystemClock systemClock;
+    SerialCtl serial;
+    frmTerminal window(&serial, &prompts, &store, &systemClock);
+    window.show();
+    QCoreApplication::processEvents();
+    window.mnuOpen_Click();
+    window.mnuOpenLog_Click();
+    if (!serial.PortOpen() || window.LogFileNumber() == 0) {
+        std::printf("window: port or log did not open: %s\n",
+                    qPrintable(prompts.asked.join(QStringLiteral(" / "))));
+        return false;
+    }
+    QCoreApplication::processEvents();
+
+    // A 10 ms UI timer: how late each tick comes while the flood runs. The
+    // same tick watches the log for its first and last byte.
+    std::vector<qint64> lateUs;
+    lateUs.reserve(1 << 16);
+    QElapsedTimer clock;
+    qint64 lastTickNs = -1, firstByteNs = -1, lastByteNs = -1;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(10);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (lastTickNs >= 0)
+            lateUs.push_back(std::max<qint64>(0, (now - lastTickNs) / 1000 - 10000));
+        lastTickNs = now;
+        const qint64 size = fileSize(logPath);
+        if (firstByteNs < 0 && size > 0)
+            firstByteNs = now;
+        if (lastByteNs < 0 && size >= total)
+            lastByteNs = now;
+    });
+
+    const double cpu0 = cpuSeconds();
+    clock.start();
+    tick.start();
+    const pid_t producer = startProducer(master, lines);
+    const qint64 limitNs = qint64(600) * 1000000000;
+    while (lastByteNs < 0 && clock.nsecsElapsed() < limitNs && serial.PortOpen())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double cpu = cpuSeconds() - cpu0;
+    tick.stop();
+    if (waitpid(producer, nullptr, WNOHANG) == 0)
+        stopProducer(producer);
+
+    // The display has kept up when the last line is on screen once events settle.
+    const QByteArray lastLine = lineText(lines).chopped(2);
+    const qint64 settleFrom = clock.nsecsElapsed();
+    bool onScreen = false;
+    while (clock.nsecsElapsed() - settleFrom < qint64(5) * 1000000000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        const QString text = window.txtTerm->Text();
+        if (text.endsWith(QString::fromLatin1(lastLine) + QStringLiteral("\r\n"))) {
+            onScreen = true;
+            break;
+        }
+    }
+    const double screenLagMs = double(clock.nsecsElapsed() - settleFrom) / 1e6;
+
+    window.mnuCloseLog_Click();
+    window.mnuOpen_Click(); // closes the port
+    QCoreApplication::processEvents();
+
+    std::sort(lateUs.begin(), lateUs.end());
+    const double worstMs = lateUs.empty() ? 0 : double(lateUs.back()) / 1000;
+    const double p99Ms =
+        lateUs.empty()
+            ? 0
+            : double(lateUs[std::min(lateUs.size() - 1, lateUs.size() * 99 / 100)]) / 1000;
+    const double seconds =
+        lastByteNs > 0 ? double(lastByteNs - std::max<qint64>(firstByteNs, 0)) / 1e9 : 0;
+    const double mb = double(fileSize(logPath)) / MB;
+    std::printf("window (real frmTerminal + SerialCtl, capture log open):\n");
+    if (lastByteNs < 0)
+        std::printf("  ** the log never reached %.1f MB (has %.1f MB) **\n", double(total) / MB,
+                    mb);
+    std::printf(
+        "  throughput:          %.1f MB/s (%.1f MB, first to last byte in the log %.3f s)\n",
+        seconds > 0 ? mb / seconds : 0.0, mb, seconds);
+    std::printf("  CPU:                 %.4f s/MB (%.2f s)\n", cpu / mb, cpu);
+    std::printf("  UI timer 10 ms late: worst %.1f ms, p99 %.1f ms (%zu ticks)\n", worstMs, p99Ms,
+                lateUs.size());
+    std::printf("  last line on screen: %s (%.0f ms after the last byte was logged)\n",
+                onScreen ? "yes" : "NO", screenLagMs);
+    if (!prompts.asked.isEmpty())
+        std::printf("  boxes shown:         %s\n",
+                    qPrintable(prompts.asked.join(QStringLiteral(" / "))));
+    const LineCheck check = checkLines(logPath, lines);
+    printCheck(check);
+    QFile::remove(logPath);
+    return check.exact && onScreen;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    double megabytes = 100;
+    bool cat = true, window = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-cat") == 0)
+            cat = false;
+        else if (std::strcmp(argv[i], "--no-window") == 0)
+            window = false;
+        else if (std::atof(argv[i]) > 0)
+            megabytes = std::atof(argv[i]);
+        else {
+            std::fprintf(stderr, "usage: receive_bench [MB] [--no-cat] [--no-window]\n");
+            return 2;
+        }
+    }
+    const long lines = std::max(1L, long(megabytes * MB / lineLength));
+
+    QTemporaryDir config;
+    if (!config.isValid() || !QDir().mkpath(config.path() + QStringLiteral("/velmora/ports")))
+        return 1;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, name, sizeof name) != 0) {
+        std::perror("pty");
+        return 1;
+    }
+    const QString slavePath = QString::fromLocal8Bit(name);
+    QFile::link(slavePath, config.path() + QStringLiteral("/velmora/ports/com1"));
+
+    QApplication app(argc, argv);
+    std::printf("receive_bench: %ld lines of %d bytes = %.1f MB through %s\n", lines, lineLength,
+                double(lines) * lineLength / MB, name);
+    bool ok = true;
+    if (window) {
+        const long rssBefore = peakRssKb();
+        ok = runWindow(master, config.path(), lines);
+        std::printf("  peak RSS:            %ld KB (%ld KB before the window)\n", peakRssKb(),
+                    rssBefore);
+    }
+    if (cat)
+        runCat(master, slavePath, config.path() + QStringLiteral("/cat.out"), lines);
+    std::fflush(stdout);
+    ::close(master);
+    return ok ? 0 : 1;
+}
