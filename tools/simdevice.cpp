@@ -2,6 +2,7 @@
 // without hardware and for tests and benchmarks. Prints the slave path first.
 #include "serial/PortResolver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -22,11 +23,16 @@ void requestStop(int) {
 }
 
 const char usage[] =
-    "usage: simdevice [--link N] [--flood N] [--echo-raw]\n"
+    "usage: simdevice [--link N] [--flood N] [--echo-raw] [--record FILE] [--sent FILE]\n"
+    "                 [--hangup-after-bytes N]\n"
     "Creates a pty pair and prints the slave path on the first line.\n"
     "  --link N     create $XDG_CONFIG_HOME/velmora/ports/comN -> slave (removed at exit)\n"
     "  --flood N    send N numbered lines as soon as the port is opened\n"
     "  --echo-raw   echo every byte instead of answering lines\n"
+    "  --record FILE  append every byte received from the program to FILE\n"
+    "  --sent FILE    append every byte sent to the program to FILE\n"
+    "  --hangup-after-bytes N  after sending N bytes in all, close the master\n"
+    "               (the far end hangs up, as a pulled cable does) and exit\n"
     "Lines end in CR: \"AT\" answers OK, \"FLOOD n\" sends n numbered lines,\n"
     "anything else is echoed followed by CR LF.\n";
 
@@ -74,11 +80,33 @@ struct Device {
     }
 };
 
+// Appends to a file at once, unbuffered, so a watcher sees every byte as it happens.
+int openAppend(const char* path) {
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        std::fprintf(stderr, "simdevice: %s: %s\n", path, std::strerror(errno));
+    return fd;
+}
+
+void appendAll(int fd, const char* data, size_t size) {
+    while (fd >= 0 && size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        data += n;
+        size -= size_t(n);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     int linkNumber = 0;
     long floodAtOpen = 0;
+    long hangupAfter = -1;
+    int recordFd = -1, sentFd = -1;
     Device device;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -86,6 +114,14 @@ int main(int argc, char** argv) {
             linkNumber = std::atoi(argv[++i]);
         } else if (arg == "--flood" && i + 1 < argc) {
             floodAtOpen = std::atol(argv[++i]);
+        } else if (arg == "--record" && i + 1 < argc) {
+            if ((recordFd = openAppend(argv[++i])) < 0)
+                return 1;
+        } else if (arg == "--sent" && i + 1 < argc) {
+            if ((sentFd = openAppend(argv[++i])) < 0)
+                return 1;
+        } else if (arg == "--hangup-after-bytes" && i + 1 < argc) {
+            hangupAfter = std::atol(argv[++i]);
         } else if (arg == "--echo-raw") {
             device.echoRaw = true;
         } else if (arg == "--help") {
@@ -146,6 +182,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     bool slaveOpen = false;
+    long sentTotal = 0;
     char buffer[4096];
     while (!stopRequested) {
         device.refill();
@@ -173,14 +210,24 @@ int main(int argc, char** argv) {
         }
         if (p.revents & POLLIN) {
             const ssize_t n = ::read(device.master, buffer, sizeof buffer);
-            if (n > 0)
+            if (n > 0) {
+                appendAll(recordFd, buffer, size_t(n));
                 device.received(buffer, n);
+            }
         }
         if ((p.revents & POLLOUT) && !device.out.empty()) {
-            const ssize_t n = ::write(device.master, device.out.data(), device.out.size());
-            if (n > 0)
+            size_t size = device.out.size();
+            if (hangupAfter >= 0)
+                size = std::min(size, size_t(hangupAfter - sentTotal));
+            const ssize_t n = ::write(device.master, device.out.data(), size);
+            if (n > 0) {
+                appendAll(sentFd, device.out.data(), size_t(n));
                 device.out.erase(0, size_t(n));
+                sentTotal += n;
+            }
         }
+        if (hangupAfter >= 0 && sentTotal >= hangupAfter)
+            break;
     }
 
     if (!linkPath.empty()) {
