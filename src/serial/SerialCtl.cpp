@@ -653,11 +653,9 @@ void SerialCtl::deliverLater() {
 }
 
 void SerialCtl::deliver() {
-    // A handler that runs a nested event loop (a message box) gets no
-    // events inside it; they wait here and follow when it returns.
-    if (m_delivering)
-        return;
-    m_delivering = true;
+    // Only the event loop calls this, so a call while delivering comes from a
+    // nested loop (a handler's message box): the line goes on being served
+    // there, in order, from the same queue.
     bool again = false;
     while (!m_pending.isEmpty()) {
         const int code = m_pending.takeFirst();
@@ -677,7 +675,6 @@ void SerialCtl::deliver() {
             m_in.size() >= m_rthreshold)
             again = true;
     }
-    m_delivering = false;
     if (again) {
         raise(comEvReceive);
         deliverLater();

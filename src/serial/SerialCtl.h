@@ -97,7 +97,6 @@ private:
 
     qint16 m_event = 0;
     QVector<int> m_pending; // events waiting for delivery
-    bool m_delivering = false;
 
     QByteArray m_in;
     quint64 m_takenCount = 0;

@@ -159,6 +159,40 @@ private slots:
         QCOMPARE(all.size(), 17 * block.size());
     }
 
+    // A handler that shows a modal box runs a nested event loop; the line
+    // keeps being served inside it, so data still reaches the screen.
+    void eventsArriveWhileAHandlerShowsABox() {
+        SerialCtl& serial = opened();
+        QByteArray seenInsideBox;
+        bool boxShown = false;
+        connect(&serial, &ISerialCtl::OnComm, this, [&] {
+            if (serial.CommEvent() == comEvReceive) {
+                const QByteArray data = serial.Input();
+                if (boxShown)
+                    seenInsideBox += data;
+                return;
+            }
+            if (serial.CommEvent() != comEventFrame || boxShown)
+                return;
+            boxShown = true;
+            m_line->feed("hello");
+            QEventLoop box;
+            QTimer::singleShot(5000, &box, &QEventLoop::quit);
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, &box, [&] {
+                if (seenInsideBox.endsWith("hello"))
+                    box.quit();
+            });
+            poll.start(5);
+            box.exec();
+        });
+        m_line->feed(QByteArray("\xff\x00x", 3));
+        QTRY_VERIFY(boxShown);
+        // The replaced byte comes first, then what arrived during the box.
+        QTRY_COMPARE(seenInsideBox, QByteArray("?hello"));
+        QVERIFY(m_events.indexOf("2") > m_events.indexOf("1004"));
+    }
+
     void modemLinesAndCounters() {
         SerialCtl& serial = fresh();
         m_line->hasModemLines = true;
