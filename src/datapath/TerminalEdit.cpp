@@ -7,6 +7,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -59,10 +60,50 @@ TerminalEdit::TerminalEdit(QWidget* parent) : QPlainTextEdit(parent) {
     });
 }
 
-int TerminalEdit::TextLength() const {
+int TerminalEdit::documentLength() const {
     const QTextDocument* doc = document();
     // Every block break is a CR LF pair: one document character, two of ours.
     return doc->characterCount() - 1 + doc->blockCount() - 1;
+}
+
+int TerminalEdit::TextLength() const {
+    if (m_deferred)
+        return documentLength() - m_pendingCut + int(m_pendingTail.size());
+    return documentLength();
+}
+
+bool TerminalEdit::caretAtDocumentEnd() const {
+    const QTextCursor cursor = textCursor();
+    return !m_pairSelection && !cursor.hasSelection() &&
+           cursor.position() == document()->characterCount() - 1;
+}
+
+void TerminalEdit::flushReceived() const {
+    auto* self = const_cast<TerminalEdit*>(this);
+    if (!self->m_deferred)
+        return;
+    self->m_deferred = false;
+    const int cut = std::exchange(self->m_pendingCut, 0);
+    const QString tail = std::exchange(self->m_pendingTail, QString());
+    if (cut > 0)
+        self->removeFrontNow(cut);
+    const int end = documentLength();
+    if (!tail.isEmpty())
+        self->replaceRange(end, end, tail);
+    self->placeCursor(documentLength(), documentLength());
+}
+
+// Anything the user does, and anything drawn, sees the document up to date.
+bool TerminalEdit::event(QEvent* event) {
+    if (m_deferred && event->type() != QEvent::Timer)
+        flushReceived();
+    return QPlainTextEdit::event(event);
+}
+
+bool TerminalEdit::viewportEvent(QEvent* event) {
+    if (m_deferred)
+        flushReceived();
+    return QPlainTextEdit::viewportEvent(event);
 }
 
 int TerminalEdit::toModel(int docPosition) const {
@@ -71,7 +112,7 @@ int TerminalEdit::toModel(int docPosition) const {
 
 TerminalEdit::DocPos TerminalEdit::toDoc(int position) const {
     const QTextDocument* doc = document();
-    const int length = TextLength();
+    const int length = documentLength();
     position = std::clamp(position, 0, length);
     if (position == length)
         return {doc->characterCount() - 1, false};
@@ -103,6 +144,7 @@ bool TerminalEdit::isMarker(int docPosition) const {
 }
 
 QString TerminalEdit::Text() const {
+    flushReceived();
     QString text;
     text.reserve(TextLength());
     const QTextDocument* doc = document();
@@ -123,6 +165,12 @@ QString TerminalEdit::Text() const {
 }
 
 QChar TerminalEdit::charAt(int position) const {
+    if (m_deferred) {
+        const int kept = documentLength() - m_pendingCut;
+        if (position >= kept)
+            return m_pendingTail.at(position - kept);
+        position += m_pendingCut;
+    }
     const DocPos at = toDoc(position);
     if (at.midPair)
         return QChar(LF);
@@ -136,11 +184,16 @@ QChar TerminalEdit::charAt(int position) const {
 }
 
 void TerminalEdit::setText(const QString& text) {
+    flushReceived();
     replaceRange(0, TextLength(), text);
     placeCursor(0, 0);
 }
 
 void TerminalEdit::modelSelection(int& start, int& end) const {
+    if (m_deferred) {
+        start = end = TextLength();
+        return;
+    }
     if (m_pairSelection) {
         start = m_pairStart;
         end = m_pairStart + m_pairLength;
@@ -164,14 +217,16 @@ int TerminalEdit::SelLength() const {
 }
 
 QString TerminalEdit::SelText() const {
+    if (m_deferred)
+        return QString();
     int start = 0, end = 0;
     modelSelection(start, end);
     return Text().mid(start, end - start);
 }
 
 void TerminalEdit::placeCursor(int anchor, int position) {
-    const int start = std::clamp(anchor, 0, TextLength());
-    const int end = std::clamp(position, start, TextLength());
+    const int start = std::clamp(anchor, 0, documentLength());
+    const int end = std::clamp(position, start, documentLength());
     const DocPos from = toDoc(start);
     const DocPos to = toDoc(end);
     QTextCursor cursor = textCursor();
@@ -196,7 +251,7 @@ void TerminalEdit::placeCursor(int anchor, int position) {
 // through the text target hold the layout's notices and painting back for one
 // frame, then scroll bars, caret and view catch up in one go.
 void TerminalEdit::holdPaint() {
-    if (m_frame.isActive())
+    if (m_frame.isActive() || m_endingFrame)
         return;
     setUpdatesEnabled(false);
     document()->documentLayout()->blockSignals(true);
@@ -204,6 +259,9 @@ void TerminalEdit::holdPaint() {
 }
 
 void TerminalEdit::endFrame() {
+    m_endingFrame = true;
+    flushReceived();
+    m_endingFrame = false;
     QAbstractTextDocumentLayout* layout = document()->documentLayout();
     layout->blockSignals(false);
     emit layout->documentSizeChanged(layout->documentSize());
@@ -212,15 +270,30 @@ void TerminalEdit::endFrame() {
 }
 
 void TerminalEdit::setSelStart(int position) {
+    if (m_deferred && position >= TextLength())
+        return; // already at the end
+    flushReceived();
     placeCursor(position, position);
 }
 
 void TerminalEdit::setSelLength(int length) {
+    if (m_deferred && length <= 0)
+        return;
+    flushReceived();
     const int start = SelStart();
     placeCursor(start, start + std::max(0, length));
 }
 
 void TerminalEdit::setSelText(const QString& text) {
+    if (m_deferred || caretAtDocumentEnd()) {
+        if (text.isEmpty())
+            return;
+        // Appending at the end: kept until the frame ends.
+        m_deferred = true;
+        m_pendingTail += text;
+        holdPaint();
+        return;
+    }
     int start = 0, end = 0;
     modelSelection(start, end);
     replaceRange(start, end, text);
@@ -229,7 +302,26 @@ void TerminalEdit::setSelText(const QString& text) {
 }
 
 void TerminalEdit::removeFront(int count) {
-    const int end = std::clamp(count, 0, TextLength());
+    count = std::clamp(count, 0, TextLength());
+    if (count == 0)
+        return;
+    if (m_deferred || caretAtDocumentEnd()) {
+        const int kept = documentLength() - m_pendingCut;
+        if (count <= kept) {
+            m_pendingCut += count;
+        } else {
+            m_pendingCut += kept;
+            m_pendingTail.remove(0, count - kept);
+        }
+        m_deferred = true;
+        holdPaint();
+        return;
+    }
+    removeFrontNow(count);
+}
+
+void TerminalEdit::removeFrontNow(int count) {
+    const int end = std::clamp(count, 0, documentLength());
     if (end == 0)
         return;
     const DocPos at = toDoc(end);
@@ -323,6 +415,8 @@ void TerminalEdit::replaceRange(int start, int end, const QString& text) {
 void TerminalEdit::typeCharacter(int keyCode) {
     if (keyPressHandler)
         keyPressHandler(keyCode);
+    // The handler may have opened an echoed line at the end.
+    flushReceived();
     if (keyCode == 0 || isReadOnly())
         return;
     QTextCursor cursor = textCursor();

@@ -38,7 +38,12 @@ public:
     // Offers one typed character to keyPressHandler and inserts what it leaves.
     void typeCharacter(int keyCode);
 
+    // Brings the document up to date with text received since the last frame.
+    void flushReceived() const;
+
 protected:
+    bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
@@ -57,6 +62,9 @@ private:
     void insertModelText(QTextCursor& cursor, const QString& text);
     void placeCursor(int anchor, int position);
     bool isMarker(int docPosition) const;
+    int documentLength() const;
+    bool caretAtDocumentEnd() const;
+    void removeFrontNow(int count);
     void holdPaint();
     void endFrame();
 
@@ -69,4 +77,13 @@ private:
     int m_pairLength = 0;
     bool m_editing = false;
     QTimer m_frame;
+    bool m_endingFrame = false;
+    // Received text is kept here between frames rather than put into the
+    // document chunk by chunk: during a flood most of it is trimmed again
+    // before it could ever be seen. While `m_deferred` the caret is at the
+    // end with nothing selected; the document lacks its first `m_pendingCut`
+    // characters' removal and `m_pendingTail` at its end.
+    bool m_deferred = false;
+    int m_pendingCut = 0;
+    QString m_pendingTail;
 };

@@ -41,6 +41,7 @@ private slots:
     void widgetCountsLikePlainText();
     void widgetHoldsLoneBreaks();
     void viewFollowsNewestText();
+    void userSeesTextReceivedSinceTheLastFrame();
 };
 
 void tst_appendtoterminal::edits_data() {
@@ -283,6 +284,22 @@ void tst_appendtoterminal::viewFollowsNewestText() {
              QStringLiteral("last"));
     QVERIFY(term.horizontalScrollBar()->maximum() > 0);
     QVERIFY(term.TextLength() <= 16000 + 4);
+}
+
+// Text received during a frame is not in the document yet; a key the user
+// presses in that frame must still act on it.
+void tst_appendtoterminal::userSeesTextReceivedSinceTheLastFrame() {
+    TerminalEdit term;
+    term.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&term));
+    RecordingHost host;
+    for (int i = 0; i < 500; ++i)
+        AppendToTerminal(term, QStringLiteral("line %1\r").arg(i), host, "UTF-8");
+    AppendToTerminal(term, QStringLiteral("newest"), host, "UTF-8");
+    QTest::keyClick(&term, Qt::Key_Home, Qt::ShiftModifier);
+    QCOMPARE(term.SelText(), QStringLiteral("newest"));
+    QVERIFY(term.toPlainText().endsWith(QStringLiteral("line 499\nnewest")));
+    QVERIFY(term.TextLength() <= 16000 + 8);
 }
 
 QTEST_MAIN(tst_appendtoterminal)
