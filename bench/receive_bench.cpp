@@ -81,6 +81,8 @@ double cpuSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+int openDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2; }
+
 long peakRssKb() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -373,9 +375,12 @@ int main(int argc, char** argv) {
     bool ok = true;
     if (window) {
         const long rssBefore = peakRssKb();
+        const int fdsBefore = openDescriptors();
         ok = runWindow(master, config.path(), lines);
         std::printf("  peak RSS:            %ld KB (%ld KB before the window)\n", peakRssKb(),
                     rssBefore);
+        std::printf("  open descriptors:    %d before the window, %d after it closed\n",
+                    fdsBefore, openDescriptors());
     }
     if (cat)
         runCat(master, slavePath, config.path() + QStringLiteral("/cat.out"), lines);

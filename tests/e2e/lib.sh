@@ -130,13 +130,13 @@ title_is() { [ "$(xdotool getwindowname "$MAIN" 2>/dev/null)" = "$1" ]; }
 start_app() {
     "$VELMORA" >"$WORK/app.out" 2>"$WORK/app.err" &
     APP_PID=$!
-    MAIN=$(window_named '^Velmora$')
+    MAIN=$(window_named '^Velmora$') || fail "no window titled '^Velmora$' appeared"
     wait_until 30 "the main window to be viewable" viewable "$MAIN"
     # Starts closed: the red disc, once the window has been painted.
     wait_until 30 "the red indicator disc of the closed port" disc_seen red
     log "main window $MAIN (pid $APP_PID)"
 }
-viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+viewable() { [ -n "$1" ] && xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 
 # focus WINDOW: give it the keyboard, as a click on its title would.
 focus() {

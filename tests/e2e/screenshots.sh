@@ -33,7 +33,7 @@ import -silent -window "$MAIN" "$OUT/main-window.png" || fail "no picture of the
 log "wrote $OUT/main-window.png"
 
 keys alt+c Up Return
-props=$(window_named '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$')
+props=$(window_named '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$') || fail "no window titled '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$' appeared"
 wait_until 30 "the properties dialog to be viewable" viewable "$props"
 sleep 0.5 # its first paint
 import -silent -window "$props" "$OUT/properties.png" || fail "no picture of the properties dialog"

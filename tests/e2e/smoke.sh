@@ -49,7 +49,7 @@ log "answer OK shown"
 capture="$WORK/capture.log"
 focus "$MAIN"
 keys alt+f o
-dialog=$(window_named 'ﾛｸﾞ ﾌｧｲﾙを開く')
+dialog=$(window_named 'ﾛｸﾞ ﾌｧｲﾙを開く') || fail "no window titled 'ﾛｸﾞ ﾌｧｲﾙを開く' appeared"
 focus "$dialog"
 type_text "$capture"
 keys Return
@@ -79,7 +79,7 @@ log "log closed"
 # Properties: Port > (last item) Properties..., then OK saves the settings.
 focus "$MAIN"
 keys alt+c Up Return
-props=$(window_named '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$')
+props=$(window_named '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$') || fail "no window titled '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$' appeared"
 focus "$props"
 keys Return
 wait_until 30 "the properties dialog to close after OK" window_gone '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$'

@@ -28,7 +28,7 @@ log "port open"
 capture="$WORK/capture.log"
 focus "$MAIN"
 keys alt+f o
-dialog=$(window_named 'ﾛｸﾞ ﾌｧｲﾙを開く')
+dialog=$(window_named 'ﾛｸﾞ ﾌｧｲﾙを開く') || fail "no window titled 'ﾛｸﾞ ﾌｧｲﾙを開く' appeared"
 focus "$dialog"
 type_text "$capture"
 keys Return
