@@ -60,7 +60,7 @@ public:
     QStringList asked;
     int messageBox(const QString& text, const QString&, MsgButtons buttons, MsgIcon, int) override {
         asked << text;
-        return buttons == MsgButtons::RetryCancel ? vbCancel : vbOK;
+        return buttons == MsgButtons::RetryCancel ? AnswerCancel : AnswerOK;
     }
     std::optional<QString> inputBox(const QString&, const QString&, const QString&) override {
         return std::nullopt;
@@ -81,7 +81,9 @@ double cpuSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-int openDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2; }
+int openDescriptors() {
+    return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2;
+}
 
 long peakRssKb() {
     rusage usage{};
@@ -379,8 +381,8 @@ int main(int argc, char** argv) {
         ok = runWindow(master, config.path(), lines);
         std::printf("  peak RSS:            %ld KB (%ld KB before the window)\n", peakRssKb(),
                     rssBefore);
-        std::printf("  open descriptors:    %d before the window, %d after it closed\n",
-                    fdsBefore, openDescriptors());
+        std::printf("  open descriptors:    %d before the window, %d after it closed\n", fdsBefore,
+                    openDescriptors());
     }
     if (cat)
         runCat(master, slavePath, config.path() + QStringLiteral("/cat.out"), lines);

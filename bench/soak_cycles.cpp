@@ -24,7 +24,7 @@ public:
     int messageBox(const QString& text, const QString&, MsgButtons, MsgIcon, int) override {
         ++boxes;
         std::fprintf(stderr, "box: %s\n", qPrintable(text));
-        return vbOK;
+        return AnswerOK;
     }
     std::optional<QString> inputBox(const QString&, const QString&, const QString&) override {
         return std::nullopt;
@@ -44,7 +44,9 @@ long residentKiB() {
     return -1;
 }
 
-int openDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2; }
+int openDescriptors() {
+    return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2;
+}
 
 } // namespace
 
@@ -62,7 +64,8 @@ int main(int argc, char** argv) {
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QDir().mkpath(config.path() + QStringLiteral("/velmora/ports"));
-    QFile::link(QString::fromLocal8Bit(slaveName), config.path() + QStringLiteral("/velmora/ports/com1"));
+    QFile::link(QString::fromLocal8Bit(slaveName),
+                config.path() + QStringLiteral("/velmora/ports/com1"));
 
     QApplication app(argc, argv);
     SerialCtl serial;

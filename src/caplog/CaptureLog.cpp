@@ -162,13 +162,13 @@ QString runOpenLogCommand(Prompts& prompts, CaptureLog& log, LogFileSystem& file
         if (exists)
             answer = prompts.messageBox(
                 QStringLiteral("既存のﾌｧｲﾙ - ") + path + QStringLiteral("を上書きしますか ?"),
-                QString(), MsgButtons::YesNoCancel, MsgIcon::Question, vbYes);
-        if (answer != vbCancel)
+                QString(), MsgButtons::YesNoCancel, MsgIcon::Question, AnswerYes);
+        if (answer != AnswerCancel)
             break;
     }
 
     QString error;
-    if (answer == vbYes && !files.removeFile(path, &error)) {
+    if (answer == AnswerYes && !files.removeFile(path, &error)) {
         prompts.warn(error);
         return QString();
     }

@@ -105,7 +105,7 @@ void writeLog(const QByteArray& bytes, DataPathHost& host) {
         }
         const int answer = host.prompts().messageBox(error, appTitle(), MsgButtons::RetryCancel,
                                                      MsgIcon::Critical);
-        if (answer != vbRetry) {
+        if (answer != AnswerRetry) {
             logRetry = LogRetry();
             host.mnuCloseLog_Click();
             return;
@@ -174,7 +174,7 @@ void CommEventHandler::SerialCtl1_OnComm() {
     QString eventText;
     QString errorText;
     switch (code) {
-    case comEvReceive: {
+    case CommReceive: {
         QByteArray bytes;
         try {
             bytes = m_serial.Input();
@@ -184,51 +184,51 @@ void CommEventHandler::SerialCtl1_OnComm() {
         AppendToTerminal(m_term, m_decoder.decode(bytes), m_host, m_decoder.codePage());
         break;
     }
-    case comEvSend:
+    case CommSend:
         break;
-    case comEvCTS:
+    case CommCTS:
         eventText = QStringLiteral("CTS ﾗｲﾝの状態が変化しました。");
         break;
-    case comEvDSR:
+    case CommDSR:
         eventText = QStringLiteral("DSR ﾗｲﾝの状態が変化しました。");
         break;
-    case comEvCD:
+    case CommCD:
         eventText = QStringLiteral("CD ﾗｲﾝの状態が変化しました。");
         break;
-    case comEvRing:
+    case CommRing:
         eventText = QStringLiteral("呼び出し信号を検出しました。");
         break;
-    case comEvEOF:
+    case CommEOF:
         eventText = QStringLiteral("EOF を受信しました。");
         break;
-    case comEventBreak:
+    case CommErrorBreak:
         errorText = QStringLiteral("ﾌﾞﾚｰｸ信号を検出しました。");
         break;
-    case comEventCTSTO:
+    case CommErrorCTSTimeout:
         errorText = QStringLiteral("CTS ﾀｲﾑｱｳﾄを検出しました。");
         break;
-    case comEventDSRTO:
+    case CommErrorDSRTimeout:
         errorText = QStringLiteral("DSR ﾀｲﾑｱｳﾄを検出しました。");
         break;
-    case comEventFrame:
+    case CommErrorFraming:
         errorText = QStringLiteral("ﾌﾚｰﾐﾝｸﾞ ｴﾗｰが発生しました。");
         break;
-    case comEventOverrun:
+    case CommErrorOverrun:
         errorText = QStringLiteral("ｵｰﾊﾞｰﾗﾝ ｴﾗｰが発生しました。");
         break;
-    case comEventCDTO:
+    case CommErrorCDTimeout:
         errorText = QStringLiteral("CD ﾀｲﾑｱｳﾄを検出しました。");
         break;
-    case comEventRxOver:
+    case CommErrorRxOverflow:
         errorText = QStringLiteral("受信ﾊﾞｯﾌｧがｵｰﾊﾞｰﾌﾛｰしました。");
         break;
-    case comEventRxParity:
+    case CommErrorParity:
         errorText = QStringLiteral("ﾊﾟﾘﾃｨ ｴﾗｰが発生しました。");
         break;
-    case comEventTxFull:
+    case CommErrorTxFull:
         errorText = QStringLiteral("送信ﾊﾞｯﾌｧ ﾌﾙ ｴﾗｰが発生しました。");
         break;
-    case comEventDCB:
+    case CommErrorConfig:
         errorText = QStringLiteral("DCB 取得時にｴﾗｰが発生しました。");
         break;
     default:
@@ -256,7 +256,7 @@ void CommEventHandler::SerialCtl1_OnComm() {
         QStringLiteral("中断する場合は [ｷｬﾝｾﾙ] を、無視する場合は [OK] をｸﾘｯｸしてください。"),
         MsgButtons::OKCancel, MsgIcon::None);
     m_promptOpen = false;
-    if (PromptResult == vbCancel) {
+    if (PromptResult == AnswerCancel) {
         PendingFailure failure;
         failure.attempt([&] { m_serial.setPortOpen(false); });
         m_host.refreshConnectionDisplay();

@@ -5,13 +5,23 @@
 #include <optional>
 
 // The application title: every box given no title carries it.
-inline QString appTitle() { return QStringLiteral("Velmora"); }
+inline QString appTitle() {
+    return QStringLiteral("Velmora");
+}
 
 enum class MsgButtons { OK, OKCancel, YesNoCancel, RetryCancel, AbortRetryIgnore };
 enum class MsgIcon { None, Critical, Question, Exclamation, Information };
 
 // Answer codes of a message box, as the program compares them.
-enum MsgAnswer { vbOK = 1, vbCancel = 2, vbAbort = 3, vbRetry = 4, vbIgnore = 5, vbYes = 6, vbNo = 7 };
+enum MsgAnswer {
+    AnswerOK = 1,
+    AnswerCancel = 2,
+    AnswerAbort = 3,
+    AnswerRetry = 4,
+    AnswerIgnore = 5,
+    AnswerYes = 6,
+    AnswerNo = 7
+};
 
 struct FileDialogSetup {
     QString title;
@@ -33,7 +43,7 @@ class Prompts {
 public:
     virtual ~Prompts() = default;
     // An empty title means the application title. defaultButton is an answer
-    // code (vbYes ...) or 0 for the first button.
+    // code (AnswerYes ...) or 0 for the first button.
     virtual int messageBox(const QString& text, const QString& title, MsgButtons buttons,
                            MsgIcon icon, int defaultButton = 0) = 0;
     // std::nullopt on Cancel; the edited text (possibly empty) on OK.

@@ -20,13 +20,13 @@ struct ButtonInfo {
 
 // The buttons of each set, first to last, with the captions of a Japanese desktop.
 QList<ButtonInfo> buttonsOf(MsgButtons buttons) {
-    const ButtonInfo ok{vbOK, "OK"};
-    const ButtonInfo cancel{vbCancel, "ｷｬﾝｾﾙ"};
-    const ButtonInfo abort{vbAbort, "中止(&A)"};
-    const ButtonInfo retry{vbRetry, "再試行(&R)"};
-    const ButtonInfo ignore{vbIgnore, "無視(&I)"};
-    const ButtonInfo yes{vbYes, "はい(&Y)"};
-    const ButtonInfo no{vbNo, "いいえ(&N)"};
+    const ButtonInfo ok{AnswerOK, "OK"};
+    const ButtonInfo cancel{AnswerCancel, "ｷｬﾝｾﾙ"};
+    const ButtonInfo abort{AnswerAbort, "中止(&A)"};
+    const ButtonInfo retry{AnswerRetry, "再試行(&R)"};
+    const ButtonInfo ignore{AnswerIgnore, "無視(&I)"};
+    const ButtonInfo yes{AnswerYes, "はい(&Y)"};
+    const ButtonInfo no{AnswerNo, "いいえ(&N)"};
     switch (buttons) {
     case MsgButtons::OK:
         return {ok};
@@ -81,14 +81,14 @@ int QtPrompts::messageBox(const QString& text, const QString& title, MsgButtons 
     // Escape and the close box answer Cancel where there is one, else the
     // only button; Abort/Retry/Ignore and Yes/No without Cancel need a button.
     for (int i = 0; i < offered.size(); ++i) {
-        if (offered.at(i).answer == vbCancel || offered.size() == 1)
+        if (offered.at(i).answer == AnswerCancel || offered.size() == 1)
             box.setEscapeButton(added.at(i));
     }
     box.exec();
     const int clicked = int(added.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
     if (clicked >= 0)
         return offered.at(clicked).answer;
-    return offered.size() == 1 ? offered.first().answer : vbCancel;
+    return offered.size() == 1 ? offered.first().answer : AnswerCancel;
 }
 
 std::optional<QString> QtPrompts::inputBox(const QString& prompt, const QString& title,

@@ -234,7 +234,7 @@ void SerialCtl::applyConfig(const LineConfig& config, const LineConfig* restore)
     rc = m_backend->readBack(actual);
     if (rc < 0) {
         if (m_open) {
-            raise(comEventDCB);
+            raise(CommErrorConfig);
             deliverLater();
         }
         throw Failure(QStringLiteral("%1 の設定を読み取れません。理由: %2")
@@ -332,7 +332,7 @@ void SerialCtl::setRThreshold(qint16 value) {
         throw Failure(QStringLiteral("RThreshold に負の値 (%1) は設定できません。").arg(value));
     m_rthreshold = value;
     if (value > 0 && m_in.size() >= value) {
-        raise(comEvReceive);
+        raise(CommReceive);
         deliverLater();
     }
 }
@@ -423,7 +423,7 @@ void SerialCtl::readLine(int maxChunks) {
             // Leave the rest in the driver until the program takes data.
             m_readPaused = true;
             m_readNotifier->setEnabled(false);
-            raise(comEventRxOver);
+            raise(CommErrorRxOverflow);
             return;
         }
         const long n = m_backend->read(buffer, std::min<long>(readChunk, space));
@@ -459,23 +459,23 @@ void SerialCtl::consume(const char* data, long size) {
         }
         for (const ParmrkDecoder::Mark mark : marks) {
             if (mark == ParmrkDecoder::Mark::Break) {
-                raise(comEventBreak);
+                raise(CommErrorBreak);
             } else if (parity > 0) {
                 --parity;
-                raise(comEventRxParity);
+                raise(CommErrorParity);
             } else if (frame > 0) {
                 --frame;
-                raise(comEventFrame);
+                raise(CommErrorFraming);
             } else {
-                raise(m_applied.parity != 'n' ? comEventRxParity : comEventFrame);
+                raise(m_applied.parity != 'n' ? CommErrorParity : CommErrorFraming);
             }
         }
     }
     if (bytes.contains('\x1a'))
-        raise(comEvEOF);
+        raise(CommEOF);
     m_in.append(bytes);
     if (m_rthreshold > 0 && m_in.size() >= m_rthreshold)
-        raise(comEvReceive);
+        raise(CommReceive);
 }
 
 // Sending
@@ -498,7 +498,7 @@ void SerialCtl::setOutput(const QString& text) {
         throw Failure(QStringLiteral("Com%1 は開いていないため送信できません。").arg(m_port));
     const QByteArray bytes = encodeText(text, m_codePage);
     if (m_out.size() + bytes.size() > sendLimit) {
-        raise(comEventTxFull);
+        raise(CommErrorTxFull);
         deliverLater();
         throw Failure(QStringLiteral("送信バッファーがいっぱいのため %1 バイトを送信できません "
                                      "(未送信 %2 バイト)。")
@@ -539,7 +539,7 @@ void SerialCtl::onWritable() {
 void SerialCtl::checkSendLevel() {
     const int count = int(m_out.size()) + kernelOutQueue();
     if (m_sthreshold > 0 && m_lastOutCount >= m_sthreshold && count < m_sthreshold)
-        raise(comEvSend);
+        raise(CommSend);
     m_lastOutCount = count;
 }
 
@@ -572,13 +572,13 @@ void SerialCtl::pollModemLines() {
     const int changed = bits ^ m_lines;
     m_lines = bits;
     if (changed & LineCTS)
-        raise(comEvCTS);
+        raise(CommCTS);
     if (changed & LineDSR)
-        raise(comEvDSR);
+        raise(CommDSR);
     if (changed & LineCD)
-        raise(comEvCD);
+        raise(CommCD);
     if (changed & LineRI)
-        raise(comEvRing);
+        raise(CommRing);
 }
 
 void SerialCtl::pollCounters() {
@@ -594,17 +594,17 @@ void SerialCtl::pollCounters() {
     }
     // Transition counters catch pulses shorter than the poll interval.
     if (now.cts != m_counters.cts)
-        raise(comEvCTS);
+        raise(CommCTS);
     if (now.dsr != m_counters.dsr)
-        raise(comEvDSR);
+        raise(CommDSR);
     if (now.dcd != m_counters.dcd)
-        raise(comEvCD);
+        raise(CommCD);
     if (now.rng != m_counters.rng)
-        raise(comEvRing);
+        raise(CommRing);
     if (now.overrun != m_counters.overrun)
-        raise(comEventOverrun);
+        raise(CommErrorOverrun);
     if (now.bufOverrun != m_counters.bufOverrun)
-        raise(comEventRxOver);
+        raise(CommErrorRxOverflow);
     // frame, parity and break are matched to marked bytes as they are read.
     now.frame = m_counters.frame;
     now.parity = m_counters.parity;
@@ -630,7 +630,7 @@ void SerialCtl::lose(int error) {
         }
     }
     if (m_rthreshold > 0 && !m_in.isEmpty())
-        raise(comEvReceive);
+        raise(CommReceive);
     m_lossDescription = error != 0
                             ? QStringLiteral("%1 との接続が切れました。理由: %2")
                                   .arg(portName(), describeErrno(error))
@@ -664,19 +664,19 @@ void SerialCtl::deliver() {
             emit DeviceLost(m_lossDescription);
             continue;
         }
-        if (code == comEvReceive && (m_rthreshold <= 0 || m_in.isEmpty()))
+        if (code == CommReceive && (m_rthreshold <= 0 || m_in.isEmpty()))
             continue;
         const quint64 takenBefore = m_takenCount;
         m_event = qint16(code);
         emit OnComm();
         // A handler that took part of the data (InputLen) gets the rest
         // announced again, from the event loop rather than from here.
-        if (code == comEvReceive && m_takenCount != takenBefore && m_rthreshold > 0 &&
+        if (code == CommReceive && m_takenCount != takenBefore && m_rthreshold > 0 &&
             m_in.size() >= m_rthreshold)
             again = true;
     }
     if (again) {
-        raise(comEvReceive);
+        raise(CommReceive);
         deliverLater();
     }
 }

@@ -28,9 +28,9 @@ DrainOutcome waitForOutputToDrain(ISerialCtl& serial, Prompts& prompts, const Cl
             continue;
         const int answer = prompts.messageBox(QStringLiteral("ﾃﾞｰﾀが送信できません。"), appTitle(),
                                               MsgButtons::AbortRetryIgnore, MsgIcon::Question);
-        if (answer == vbAbort)
+        if (answer == AnswerAbort)
             return DrainOutcome::Abort;
-        if (answer == vbIgnore)
+        if (answer == AnswerIgnore)
             return DrainOutcome::Ignore;
         deadline = shutdownDeadlineSeconds(clock.nowMs());
     }

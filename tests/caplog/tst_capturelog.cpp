@@ -41,7 +41,7 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 QString overwriteQuestion(const QString& path) {
     return QStringLiteral("msg|Velmora|既存のﾌｧｲﾙ - %1を上書きしますか ?|YesNoCancel|question|%2")
         .arg(path)
-        .arg(int(vbYes));
+        .arg(int(AnswerYes));
 }
 
 QString warning(const QString& text) {
@@ -151,10 +151,10 @@ void tst_capturelog::existingFileAnswer_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("No appends after the last byte")
-        << int(vbNo) << "old.log" << QByteArray("old\r\nline\0x\r\nnew", 16);
-    QTest::newRow("Yes starts empty") << int(vbYes) << "old.log" << QByteArray("new");
+        << int(AnswerNo) << "old.log" << QByteArray("old\r\nline\0x\r\nnew", 16);
+    QTest::newRow("Yes starts empty") << int(AnswerYes) << "old.log" << QByteArray("new");
     QTest::newRow("typed without extension finds .LOG")
-        << int(vbNo) << "old" << QByteArray("old\r\nline\0x\r\nnew", 16);
+        << int(AnswerNo) << "old" << QByteArray("old\r\nline\0x\r\nnew", 16);
 }
 
 void tst_capturelog::existingFileAnswer() {
@@ -181,7 +181,7 @@ void tst_capturelog::cancelAtQuestionShowsDialogAgain() {
     writeFile(existing, "kept");
     ScriptedPrompts prompts;
     prompts.fileAnswers << chosen(existing) << cancelled();
-    prompts.messageAnswers << vbCancel;
+    prompts.messageAnswers << AnswerCancel;
     CaptureLog log;
 
     QCOMPARE(runOpenLogCommand(prompts, log), QString());
@@ -237,7 +237,7 @@ void tst_capturelog::deleteFailureKeepsFile() {
     files.removeFailure = existing + QStringLiteral(" を削除できません: ") + describeErrno(EPERM);
     ScriptedPrompts prompts;
     prompts.fileAnswers << chosen(existing);
-    prompts.messageAnswers << vbYes;
+    prompts.messageAnswers << AnswerYes;
     CaptureLog log;
 
     QCOMPARE(runOpenLogCommand(prompts, log, files), QString());

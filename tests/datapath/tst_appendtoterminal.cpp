@@ -145,7 +145,7 @@ void tst_appendtoterminal::logWriteRetried() {
     StringTextTarget term;
     RecordingHost host;
     host.failWrites = 2;
-    host.scripted.messageAnswers = {vbRetry, vbRetry};
+    host.scripted.messageAnswers = {AnswerRetry, AnswerRetry};
     AppendToTerminal(term, QStringLiteral("OK\r"), host, "UTF-8");
 
     QCOMPARE(host.writeAttempts, QList<QByteArray>(3, QByteArray("OK\r\n")));
@@ -161,7 +161,7 @@ void tst_appendtoterminal::logWriteCancelled() {
     TerminalEdit term;
     RecordingHost host;
     host.failWrites = 5;
-    host.scripted.messageAnswers = {vbRetry, vbCancel};
+    host.scripted.messageAnswers = {AnswerRetry, AnswerCancel};
     AppendToTerminal(term, QStringLiteral("OK\r"), host, "UTF-8");
 
     QCOMPARE(host.writeAttempts.size(), 2);
@@ -182,7 +182,7 @@ void tst_appendtoterminal::textArrivingDuringRetryKeepsOrder() {
     StringTextTarget term;
     RecordingHost host;
     host.failWrites = 1;
-    host.scripted.messageAnswers = {vbRetry};
+    host.scripted.messageAnswers = {AnswerRetry};
     bool delivered = false;
     host.scripted.whileMessageOpen = [&] {
         if (delivered)

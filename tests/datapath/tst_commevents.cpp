@@ -113,10 +113,10 @@ void tst_commevents::eventTexts() {
 
 void tst_commevents::receiveLeavesStatusAlone() {
     Line line;
-    line.serial.raise(comEvCTS);
+    line.serial.raise(CommCTS);
     line.host.transcript.clear();
     line.serial.receive("OK\r\n");
-    line.serial.raise(comEvSend);
+    line.serial.raise(CommSend);
     QVERIFY(line.host.transcript.isEmpty());
     QCOMPARE(line.host.status, Prefix + QStringLiteral("CTS ﾗｲﾝの状態が変化しました。"));
     QCOMPARE(line.host.scripted.log, QStringList());
@@ -128,9 +128,9 @@ void tst_commevents::errorAnswered_data() {
     QTest::addColumn<bool>("open");
     QTest::addColumn<QStringList>("transcript");
     const QString status = "status:" + Prefix + QStringLiteral("ﾊﾟﾘﾃｨ ｴﾗｰが発生しました。");
-    QTest::newRow("OK ignores") << int(vbOK) << true << QStringList{status, "timer2"};
+    QTest::newRow("OK ignores") << int(AnswerOK) << true << QStringList{status, "timer2"};
     QTest::newRow("Cancel closes the port")
-        << int(vbCancel) << false << QStringList{status, "refresh", "timer2"};
+        << int(AnswerCancel) << false << QStringList{status, "refresh", "timer2"};
 }
 
 void tst_commevents::errorAnswered() {
@@ -139,7 +139,7 @@ void tst_commevents::errorAnswered() {
     QFETCH(QStringList, transcript);
     Line line;
     line.host.scripted.messageAnswers = {answer};
-    line.serial.raise(comEventRxParity);
+    line.serial.raise(CommErrorParity);
     QCOMPARE(line.serial.PortOpen(), open);
     QCOMPARE(line.serial.calls, open ? QStringList() : QStringList{"PortOpen=False"});
     QCOMPARE(line.host.transcript, transcript);
@@ -150,9 +150,9 @@ void tst_commevents::errorAnswered() {
 // A close that fails is said, after the display shows the real state.
 void tst_commevents::closeFailureIsShown() {
     Line line;
-    line.host.scripted.messageAnswers = {vbCancel};
+    line.host.scripted.messageAnswers = {AnswerCancel};
     line.serial.failOn << QStringLiteral("PortOpen");
-    line.serial.raise(comEventFrame);
+    line.serial.raise(CommErrorFraming);
     QVERIFY(line.serial.PortOpen());
     QCOMPARE(line.host.scripted.log.last(),
              QStringLiteral("msg|Velmora|PortOpen failed|OK|exclamation|0"));
@@ -166,13 +166,13 @@ void tst_commevents::errorBurstGivesOnePrompt() {
     line.serial.receive("12");
     line.host.scripted.whileMessageOpen = [&] {
         line.host.scripted.whileMessageOpen = nullptr;
-        line.serial.raise(comEventOverrun);
+        line.serial.raise(CommErrorOverrun);
         line.serial.receive("34");
-        line.serial.raise(comEventRxOver);
-        line.serial.raise(comEvDSR);
+        line.serial.raise(CommErrorRxOverflow);
+        line.serial.raise(CommDSR);
         line.serial.receive("56");
     };
-    line.serial.raise(comEventFrame);
+    line.serial.raise(CommErrorFraming);
 
     QCOMPARE(line.host.scripted.messageCount(), 1);
     QCOMPARE(line.host.scripted.beeps, 3);

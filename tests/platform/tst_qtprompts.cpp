@@ -63,19 +63,19 @@ void tst_QtPrompts::messageBox_data() {
 
     QTest::newRow("warning, application title")
         << MsgButtons::OK << MsgIcon::Exclamation << "" << 0 << "escape"
-        << "Velmora | 2 | OK | OK" << int(vbOK);
+        << "Velmora | 2 | OK | OK" << int(AnswerOK);
     QTest::newRow("own title, escape answers cancel")
         << MsgButtons::OKCancel << MsgIcon::None << "中断する場合は" << 0 << "escape"
-        << "中断する場合は | 0 | OK,ｷｬﾝｾﾙ | OK" << int(vbCancel);
+        << "中断する場合は | 0 | OK,ｷｬﾝｾﾙ | OK" << int(AnswerCancel);
     QTest::newRow("yes is the default, no answered")
-        << MsgButtons::YesNoCancel << MsgIcon::Question << "" << int(vbYes) << "いいえ(&N)"
-        << "Velmora | 4 | はい(&Y),いいえ(&N),ｷｬﾝｾﾙ | はい(&Y)" << int(vbNo);
+        << MsgButtons::YesNoCancel << MsgIcon::Question << "" << int(AnswerYes) << "いいえ(&N)"
+        << "Velmora | 4 | はい(&Y),いいえ(&N),ｷｬﾝｾﾙ | はい(&Y)" << int(AnswerNo);
     QTest::newRow("abort, retry, ignore in order")
         << MsgButtons::AbortRetryIgnore << MsgIcon::Question << "Velmora" << 0 << "無視(&I)"
-        << "Velmora | 4 | 中止(&A),再試行(&R),無視(&I) | 中止(&A)" << int(vbIgnore);
+        << "Velmora | 4 | 中止(&A),再試行(&R),無視(&I) | 中止(&A)" << int(AnswerIgnore);
     QTest::newRow("retry/cancel, critical")
         << MsgButtons::RetryCancel << MsgIcon::Critical << "" << 0 << "再試行(&R)"
-        << "Velmora | 3 | 再試行(&R),ｷｬﾝｾﾙ | 再試行(&R)" << int(vbRetry);
+        << "Velmora | 3 | 再試行(&R),ｷｬﾝｾﾙ | 再試行(&R)" << int(AnswerRetry);
 }
 
 void tst_QtPrompts::messageBox() {

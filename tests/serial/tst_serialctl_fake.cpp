@@ -166,13 +166,13 @@ private slots:
         QByteArray seenInsideBox;
         bool boxShown = false;
         connect(&serial, &ISerialCtl::OnComm, this, [&] {
-            if (serial.CommEvent() == comEvReceive) {
+            if (serial.CommEvent() == CommReceive) {
                 const QByteArray data = serial.Input();
                 if (boxShown)
                     seenInsideBox += data;
                 return;
             }
-            if (serial.CommEvent() != comEventFrame || boxShown)
+            if (serial.CommEvent() != CommErrorFraming || boxShown)
                 return;
             boxShown = true;
             m_line->feed("hello");

@@ -25,7 +25,7 @@ struct Recorder {
     explicit Recorder(SerialCtl& serial, bool take) : serial(serial) {
         QObject::connect(&serial, &ISerialCtl::OnComm, [this, take] {
             events << QString::number(this->serial.CommEvent());
-            if (take && this->serial.CommEvent() == comEvReceive)
+            if (take && this->serial.CommEvent() == CommReceive)
                 reads << this->serial.Input();
         });
         QObject::connect(&serial, &ISerialCtl::PortClosed, [this] { events << "closed"; });

@@ -10,7 +10,9 @@ void FakeSerialCtl::check(const QString& member) const {
         throw Failure(member + QStringLiteral(" failed"));
 }
 
-bool FakeSerialCtl::PortOpen() const { return m_open; }
+bool FakeSerialCtl::PortOpen() const {
+    return m_open;
+}
 
 void FakeSerialCtl::setPortOpen(bool open) {
     check(QStringLiteral("PortOpen"));
@@ -167,7 +169,7 @@ bool FakeSerialCtl::DSRHolding() const {
 void FakeSerialCtl::receive(const QByteArray& bytes) {
     m_in += bytes;
     if (m_rthreshold >= 1 && m_in.size() >= m_rthreshold)
-        raise(comEvReceive);
+        raise(CommReceive);
 }
 
 void FakeSerialCtl::raise(int code) {

@@ -2,22 +2,32 @@
 
 QString toString(MsgButtons buttons) {
     switch (buttons) {
-    case MsgButtons::OK: return QStringLiteral("OK");
-    case MsgButtons::OKCancel: return QStringLiteral("OKCancel");
-    case MsgButtons::YesNoCancel: return QStringLiteral("YesNoCancel");
-    case MsgButtons::RetryCancel: return QStringLiteral("RetryCancel");
-    case MsgButtons::AbortRetryIgnore: return QStringLiteral("AbortRetryIgnore");
+    case MsgButtons::OK:
+        return QStringLiteral("OK");
+    case MsgButtons::OKCancel:
+        return QStringLiteral("OKCancel");
+    case MsgButtons::YesNoCancel:
+        return QStringLiteral("YesNoCancel");
+    case MsgButtons::RetryCancel:
+        return QStringLiteral("RetryCancel");
+    case MsgButtons::AbortRetryIgnore:
+        return QStringLiteral("AbortRetryIgnore");
     }
     return QString();
 }
 
 QString toString(MsgIcon icon) {
     switch (icon) {
-    case MsgIcon::None: return QStringLiteral("none");
-    case MsgIcon::Critical: return QStringLiteral("critical");
-    case MsgIcon::Question: return QStringLiteral("question");
-    case MsgIcon::Exclamation: return QStringLiteral("exclamation");
-    case MsgIcon::Information: return QStringLiteral("information");
+    case MsgIcon::None:
+        return QStringLiteral("none");
+    case MsgIcon::Critical:
+        return QStringLiteral("critical");
+    case MsgIcon::Question:
+        return QStringLiteral("question");
+    case MsgIcon::Exclamation:
+        return QStringLiteral("exclamation");
+    case MsgIcon::Information:
+        return QStringLiteral("information");
     }
     return QString();
 }
@@ -25,12 +35,16 @@ QString toString(MsgIcon icon) {
 static int firstButton(MsgButtons buttons) {
     switch (buttons) {
     case MsgButtons::OK:
-    case MsgButtons::OKCancel: return vbOK;
-    case MsgButtons::YesNoCancel: return vbYes;
-    case MsgButtons::RetryCancel: return vbRetry;
-    case MsgButtons::AbortRetryIgnore: return vbAbort;
+    case MsgButtons::OKCancel:
+        return AnswerOK;
+    case MsgButtons::YesNoCancel:
+        return AnswerYes;
+    case MsgButtons::RetryCancel:
+        return AnswerRetry;
+    case MsgButtons::AbortRetryIgnore:
+        return AnswerAbort;
     }
-    return vbOK;
+    return AnswerOK;
 }
 
 int ScriptedPrompts::messageBox(const QString& text, const QString& title, MsgButtons buttons,
@@ -75,7 +89,9 @@ void ScriptedPrompts::beep() {
     ++beeps;
 }
 
-int ScriptedPrompts::messageCount() const { return m_messages; }
+int ScriptedPrompts::messageCount() const {
+    return m_messages;
+}
 
 void ScriptedPrompts::clear() {
     log.clear();

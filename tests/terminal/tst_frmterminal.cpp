@@ -454,7 +454,7 @@ void tst_frmTerminal::exitWithPortClosed() {
     QVERIFY(!w->isVisible());
 
     // Nothing of the window runs after the end.
-    s.serial.raise(comEvCTS);
+    s.serial.raise(CommCTS);
     w->mnuFileExit_Click();
     QCOMPARE(w->panelText("Status"), "ｽﾃｰﾀｽ:");
     QCOMPARE(transcript.size(), 1);
@@ -469,14 +469,16 @@ void tst_frmTerminal::shutdownWait_data() {
     const QString ended = "ended: port off, log 0 | window off, port off, log off";
     const QString kept = "window on, port on, log on";
     QTest::newRow("drains: no prompt, ends") << false << QList<int>{} << 3 << 0 << ended;
-    QTest::newRow("abort keeps everything") << false << QList<int>{vbAbort} << 0 << 1 << kept;
+    QTest::newRow("abort keeps everything") << false << QList<int>{AnswerAbort} << 0 << 1 << kept;
     QTest::newRow("ignore closes the port and ends")
-        << false << QList<int>{vbIgnore} << 0 << 1 << ended;
-    QTest::newRow("retry asks again") << false << QList<int>{vbRetry, vbIgnore} << 0 << 2 << ended;
-    QTest::newRow("drains after a retry") << false << QList<int>{vbRetry} << 16 << 1 << ended;
+        << false << QList<int>{AnswerIgnore} << 0 << 1 << ended;
+    QTest::newRow("retry asks again")
+        << false << QList<int>{AnswerRetry, AnswerIgnore} << 0 << 2 << ended;
+    QTest::newRow("drains after a retry") << false << QList<int>{AnswerRetry} << 16 << 1 << ended;
     QTest::newRow("close button: abort keeps the window")
-        << true << QList<int>{vbAbort} << 0 << 1 << kept;
-    QTest::newRow("close button: ignore ends") << true << QList<int>{vbIgnore} << 0 << 1 << ended;
+        << true << QList<int>{AnswerAbort} << 0 << 1 << kept;
+    QTest::newRow("close button: ignore ends")
+        << true << QList<int>{AnswerIgnore} << 0 << 1 << ended;
 }
 
 void tst_frmTerminal::shutdownWait() {
@@ -514,7 +516,7 @@ void tst_frmTerminal::secondExitDuringWaitIsRefused() {
     auto w = shown(s);
     w->mnuOpen_Click();
     s.serial.pendingOut = 5;
-    s.prompts.messageAnswers = {vbAbort};
+    s.prompts.messageAnswers = {AnswerAbort};
     QSignalSpy ended(w.get(), &frmTerminal::ended);
     QString during;
     QTimer::singleShot(0, w.get(), [&] {
@@ -530,7 +532,7 @@ void tst_frmTerminal::secondExitDuringWaitIsRefused() {
     QCOMPARE(ended.count(), 0);
     QVERIFY(w->isVisible() && s.serial.PortOpen());
 
-    s.prompts.messageAnswers = {vbIgnore}; // answered: exit works again
+    s.prompts.messageAnswers = {AnswerIgnore}; // answered: exit works again
     w->mnuFileExit_Click();
     QCOMPARE(ended.count(), 1);
 }

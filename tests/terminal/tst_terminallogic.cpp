@@ -78,19 +78,19 @@ void tst_TerminalLogic::wait_data() {
     // ten seconds from the start, rounded to a whole second.
     QTest::newRow("drains before the deadline: no prompt")
         << qint64(0) << QList<int>{} << 5 << DrainOutcome::Drained << "";
-    QTest::newRow("abort") << qint64(0) << QList<int>{vbAbort} << -1 << DrainOutcome::Abort
+    QTest::newRow("abort") << qint64(0) << QList<int>{AnswerAbort} << -1 << DrainOutcome::Abort
                            << "10500";
     QTest::newRow("deadline rounds down below half a second")
-        << qint64(400) << QList<int>{vbIgnore} << -1 << DrainOutcome::Ignore << "10400";
+        << qint64(400) << QList<int>{AnswerIgnore} << -1 << DrainOutcome::Ignore << "10400";
     QTest::newRow("deadline rounds up from half a second")
-        << qint64(600) << QList<int>{vbIgnore} << -1 << DrainOutcome::Ignore << "11100";
-    QTest::newRow("long after the clock's origin")
-        << (24 * hour - 400) << QList<int>{vbIgnore} << -1 << DrainOutcome::Ignore << "86410100";
+        << qint64(600) << QList<int>{AnswerIgnore} << -1 << DrainOutcome::Ignore << "11100";
+    QTest::newRow("long after the clock's origin") << (24 * hour - 400) << QList<int>{AnswerIgnore}
+                                                   << -1 << DrainOutcome::Ignore << "86410100";
     QTest::newRow("each retry waits ten more seconds from the answer")
-        << qint64(0) << QList<int>{vbRetry, vbRetry, vbIgnore} << -1 << DrainOutcome::Ignore
-        << "10500,21500,32500";
+        << qint64(0) << QList<int>{AnswerRetry, AnswerRetry, AnswerIgnore} << -1
+        << DrainOutcome::Ignore << "10500,21500,32500";
     QTest::newRow("drains after a retry")
-        << qint64(0) << QList<int>{vbRetry} << 25 << DrainOutcome::Drained << "10500";
+        << qint64(0) << QList<int>{AnswerRetry} << 25 << DrainOutcome::Drained << "10500";
 }
 
 void tst_TerminalLogic::wait() {
