@@ -12,8 +12,8 @@ QByteArray envValue(const char* name) {
 
 bool isShiftJis(const QByteArray& codePage) {
     const QByteArray lower = codePage.toLower();
-    return lower == "windows-31j" || lower == "shift_jis" || lower == "sjis" ||
-           lower == "cp932" || lower == "shift-jis";
+    return lower == "windows-31j" || lower == "shift_jis" || lower == "sjis" || lower == "cp932" ||
+           lower == "shift-jis";
 }
 
 bool isUtf8(const QByteArray& codePage) {

@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     (void)parityPosition(parsed.parity);
 
-    static const QRegularExpression wellFormed(QRegularExpression::anchoredPattern(
-        QStringLiteral("[0-9]+,[eonms],[4-8],(1|1\\.5|2)")));
+    static const QRegularExpression wellFormed(
+        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]+,[eonms],[4-8],(1|1\\.5|2)")));
     if (wellFormed.match(text).hasMatch() &&
         composeSettings(parsed.speed, parsed.parity, parsed.dataBits, parsed.stopBits) != text)
         std::abort();

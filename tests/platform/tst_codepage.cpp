@@ -17,19 +17,18 @@ void tst_codepage::localeRule_data() {
     QTest::addColumn<QByteArray>("lcCtype");
     QTest::addColumn<QByteArray>("lang");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("japanese LANG") << QByteArray() << QByteArray() << QByteArray("ja_JP.UTF-8")
-                                   << QByteArray("windows-31j");
-    QTest::newRow("LC_ALL wins over LANG") << QByteArray("C") << QByteArray()
-                                          << QByteArray("ja_JP.UTF-8") << QByteArray("UTF-8");
+    QTest::newRow("japanese LANG")
+        << QByteArray() << QByteArray() << QByteArray("ja_JP.UTF-8") << QByteArray("windows-31j");
+    QTest::newRow("LC_ALL wins over LANG")
+        << QByteArray("C") << QByteArray() << QByteArray("ja_JP.UTF-8") << QByteArray("UTF-8");
     QTest::newRow("LC_CTYPE before LANG") << QByteArray() << QByteArray("ja_JP.eucJP")
-                                         << QByteArray("en_US.UTF-8")
-                                         << QByteArray("windows-31j");
+                                          << QByteArray("en_US.UTF-8") << QByteArray("windows-31j");
     QTest::newRow("POSIX") << QByteArray() << QByteArray() << QByteArray("POSIX")
                            << QByteArray("UTF-8");
     QTest::newRow("nothing set") << QByteArray() << QByteArray() << QByteArray()
                                  << QByteArray("UTF-8");
-    QTest::newRow("latin charset") << QByteArray() << QByteArray()
-                                   << QByteArray("de_DE.ISO-8859-1") << QByteArray("ISO-8859-1");
+    QTest::newRow("latin charset") << QByteArray() << QByteArray() << QByteArray("de_DE.ISO-8859-1")
+                                   << QByteArray("ISO-8859-1");
 }
 
 void tst_codepage::localeRule() {

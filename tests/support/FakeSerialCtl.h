@@ -44,11 +44,11 @@ public:
     void raise(int code);                  // sets CommEvent and raises OnComm
     void loseDevice(const QString& description);
 
-    QSet<QString> failOn;          // members that throw on their next use
-    QSet<qint16> missingPorts;     // ports whose open fails
-    QStringList written;           // every Output text, in order
-    QStringList calls;             // every set, "name=value"
-    qint16 pendingOut = 0;         // what OutBufferCount reports
+    QSet<QString> failOn;      // members that throw on their next use
+    QSet<qint16> missingPorts; // ports whose open fails
+    QStringList written;       // every Output text, in order
+    QStringList calls;         // every set, "name=value"
+    qint16 pendingOut = 0;     // what OutBufferCount reports
     bool cts = false, dsr = false;
     QByteArray m_codePage = "UTF-8";
 

@@ -29,7 +29,7 @@ public:
     // deliver events during a modal box.
     std::function<void()> whileMessageOpen;
 
-    QStringList log;                  // every box asked, in order
+    QStringList log;                   // every box asked, in order
     QList<FileDialogSetup> fileSetups; // every file dialog's setup
     int beeps = 0;
     int messageCount() const;
