@@ -22,12 +22,6 @@
 #include <QStatusBar>
 #include <QToolBar>
 
-// The pictures live in the core library; a static library's resources are
-// only linked in when something asks for them.
-static void initResources() {
-    Q_INIT_RESOURCE(velmora);
-}
-
 namespace {
 
 const QString keyOpenLogFile = QStringLiteral("OpenLogFile");
@@ -63,7 +57,6 @@ template <class Handler> void frmTerminal::guarded(Handler&& handler) {
 frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* store, Clock* clock,
                          QWidget* parent)
     : QMainWindow(parent), SerialCtl1(serial), m_prompts(prompts), m_store(store), m_clock(clock) {
-    initResources();
     setWindowTitle(appTitle());
     setWindowIcon(picture("handshake"));
 
