@@ -4,6 +4,7 @@
 #include "platform/Failure.h"
 #include "platform/SystemError.h"
 #include "serial/PortResolver.h"
+#include "serial/TermiosHelpers.h"
 
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -240,13 +241,16 @@ void SerialCtl::applyConfig(const LineConfig& config, const LineConfig* restore)
         throw Failure(QStringLiteral("%1 の設定を読み取れません。理由: %2")
                           .arg(portName(), describeErrno(-rc)));
     }
-    if (actual != config) {
+    LineConfig sameRate = actual;
+    sameRate.speed = config.speed;
+    if (sameRate != config || !rateWithinTolerance(config.speed, actual.speed)) {
         if (restore)
             m_backend->apply(*restore);
         throw Failure(QStringLiteral("%1 は設定 %2 を受け付けませんでした。実際の設定: %3")
                           .arg(portName(), describeConfig(config), describeConfig(actual)));
     }
-    m_applied = actual;
+    // A rate a little off is what UARTs make; the request stands.
+    m_applied = config;
 }
 
 // Properties
@@ -631,12 +635,14 @@ void SerialCtl::lose(int error) {
     }
     if (m_rthreshold > 0 && !m_in.isEmpty())
         raise(CommReceive);
-    m_lossDescription = error != 0
-                            ? QStringLiteral("%1 との接続が切れました。理由: %2")
-                                  .arg(portName(), describeErrno(error))
-                            : QStringLiteral("%1 との接続が切れました。デバイスが取り外されたか、"
-                                             "回線が切断されました。")
-                                  .arg(portName());
+    // The kernel answers a vanished device with 0 or EIO, whichever call
+    // comes first; it is one loss and reads as one.
+    const bool gone = error == 0 || error == EIO || error == ENODEV || error == ENXIO;
+    m_lossDescription = gone ? QStringLiteral("%1 との接続が切れました。デバイスが取り外されたか、"
+                                              "回線が切断されました。")
+                                   .arg(portName())
+                             : QStringLiteral("%1 との接続が切れました。理由: %2")
+                                   .arg(portName(), describeErrno(error));
     closePort();
     m_pending.append(lostMarker);
 }

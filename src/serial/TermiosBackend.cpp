@@ -25,17 +25,20 @@ public:
         if (fd < 0)
             return -errno;
         // TIOCEXCL stops ordinary users; flock also stops root and any
-        // program that locks the same way.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            ::close(fd);
-            return -error;
-        }
-        if (::tcgetattr(fd, &m_original) != 0) {
-            const int error = errno;
-            ::close(fd);
-            return -error;
-        }
+        // program that locks the same way. Taken before anything changes
+        // the line, so a port another program holds stays as it was.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+            return failOpen(fd);
+        if (::tcgetattr(fd, &m_original) != 0)
+            return failOpen(fd);
+        // Until raw mode is on, the line discipline echoes what a talking
+        // device sends back to it and turns its CRs into LFs; what arrived
+        // under those rules is discarded.
+        termios raw = m_original;
+        setRawMode(raw);
+        if (::tcsetattr(fd, TCSANOW, &raw) != 0)
+            return failOpen(fd);
+        ::tcflush(fd, TCIFLUSH);
         ::ioctl(fd, TIOCEXCL);
         m_fd = fd;
         return 0;
@@ -94,6 +97,11 @@ public:
         if (readActualSpeed(m_fd, &in, &out) != 0)
             return -errno;
         config = configFromTermios(t, static_cast<int>(out));
+        // Drivers of the 8250 family repeat the requested rate while their
+        // divisor makes another one; their clock tells which.
+        serial_struct info{};
+        if (::ioctl(m_fd, TIOCGSERIAL, &info) == 0)
+            config.speed = divisorRate(info.baud_base, config.speed);
         return 0;
     }
 
@@ -141,6 +149,12 @@ public:
     int outQueue(int& bytes) override { return ::ioctl(m_fd, TIOCOUTQ, &bytes) == 0 ? 0 : -errno; }
 
 private:
+    static int failOpen(int fd) {
+        const int error = errno;
+        ::close(fd);
+        return -error;
+    }
+
     int m_fd = -1;
     termios m_original{};
 };

@@ -1,5 +1,8 @@
 #include "serial/TermiosHelpers.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 void setRawMode(termios& t) {
     t.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL | IXANY | IMAXBEL);
     // Line errors and breaks arrive marked (FF 00 x) so they can be reported.
@@ -82,6 +85,19 @@ bool standardSpeedCode(int rate, speed_t& code) {
         }
     }
     return false;
+}
+
+int divisorRate(int baudBase, int requested) {
+    if (baudBase <= 0 || requested <= 0)
+        return requested;
+    const long long divisor =
+        std::max(1LL, (static_cast<long long>(baudBase) + requested / 2) / requested);
+    return static_cast<int>((baudBase + divisor / 2) / divisor);
+}
+
+bool rateWithinTolerance(int requested, int actual) {
+    const long long difference = std::llabs(static_cast<long long>(actual) - requested);
+    return difference * 100 <= static_cast<long long>(requested) * 2;
 }
 
 LineConfig configFromTermios(const termios& t, int speed) {

@@ -14,5 +14,11 @@ void setFlowControl(termios& t, int mode); // 0..3
 // The Bxxx code for a standard rate; false when the rate has none.
 bool standardSpeedCode(int rate, speed_t& code);
 
+// The rate an integer divisor of the UART's clock (baud_base) really makes
+// of the requested one; the request itself when the clock is unknown (0).
+int divisorRate(int baudBase, int requested);
+// Both ends of a UART link tolerate a few percent between their rates.
+bool rateWithinTolerance(int requested, int actual);
+
 // Everything but the speed, as the struct says.
 LineConfig configFromTermios(const termios& t, int speed);

@@ -35,6 +35,7 @@ public:
 
     QList<QByteArray> chunks;
     bool hungUp = false;
+    int hangUpError = 0; // what a read gives once hung up: 0, or this errno
     bool opened = false;
     int openError = 0;
     int readBackError = 0;
@@ -68,7 +69,7 @@ public:
         while (::read(m_pair[0], tokens, sizeof tokens) > 0) {
         }
         if (chunks.isEmpty())
-            return hungUp ? 0 : -EAGAIN;
+            return hungUp ? -hangUpError : -EAGAIN;
         QByteArray& first = chunks.first();
         const long n = std::min<long>(size, long(first.size()));
         std::memcpy(buffer, first.constData(), size_t(n));

@@ -75,6 +75,29 @@ private slots:
             QVERIFY(!standardSpeedCode(rate, code));
     }
 
+    void rateTolerance_data() {
+        QTest::addColumn<int>("baudBase"); // TIOCGSERIAL; 0 unknown
+        QTest::addColumn<int>("requested");
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("PC UART 56000 makes 57600") << 115200 << 56000 << 57600 << false;
+        QTest::newRow("PC UART 14400 exact") << 115200 << 14400 << 14400 << true;
+        QTest::newRow("PC UART 110 nearly exact") << 115200 << 110 << 110 << true;
+        QTest::newRow("PC UART above its clock") << 115200 << 256000 << 115200 << false;
+        QTest::newRow("FTDI clock 256000") << 24000000 << 256000 << 255319 << true;
+        QTest::newRow("clock unknown") << 0 << 56000 << 56000 << true;
+        QTest::newRow("2% off still accepted") << 51000 << 50000 << 51000 << true;
+        QTest::newRow("just over 2% refused") << 51001 << 50000 << 51001 << false;
+    }
+    void rateTolerance() {
+        QFETCH(int, baudBase);
+        QFETCH(int, requested);
+        QFETCH(int, runs);
+        QFETCH(bool, accepted);
+        QCOMPARE(divisorRate(baudBase, requested), runs);
+        QCOMPARE(rateWithinTolerance(requested, runs), accepted);
+    }
+
     void presentDevicesInStableOrder() {
         QTemporaryDir dev, sys;
         for (const char* name :
