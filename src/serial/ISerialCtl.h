@@ -71,7 +71,9 @@ signals:
     // The device went away while open (unplugged adapter, hung-up line).
     // Before this arrives the component has read what the line still held and
     // raised its receive events, then closed the port. Bytes not taken by then
-    // stay readable through Input(). Raised once per loss.
+    // stay readable through Input(). Raised once per loss; a loss found
+    // inside a call the program makes (a settings apply) fails that call with
+    // this description instead, and only PortClosed follows.
     void DeviceLost(const QString& description);
     // The port closed, by the program or by a loss: a receiver flushes what
     // it holds back for the next chunk.

@@ -36,7 +36,11 @@ QVector<ParmrkDecoder::Mark> ParmrkDecoder::feed(const char* chunk, long size,
             if (byte == '\0') {
                 marks.append(Mark::Break);
             } else {
-                out.append(replacement);
+                // With no replacement the byte goes through as received.
+                if (replacement.isEmpty())
+                    out.append(byte);
+                else
+                    out.append(replacement);
                 marks.append(Mark::BadByte);
             }
             m_state = State::Data;

@@ -11,7 +11,8 @@ public:
     enum class Mark { Break, BadByte };
 
     // Appends the data bytes of `chunk` to `out`; a bad byte becomes
-    // `replacement` (nothing when empty). Returns the marks in order.
+    // `replacement`, or stays as received when that is empty. Returns the
+    // marks in order.
     QVector<Mark> feed(const char* chunk, long size, const QByteArray& replacement,
                        QByteArray& out);
     void reset() { m_state = State::Data; }

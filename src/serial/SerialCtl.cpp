@@ -15,8 +15,10 @@
 
 namespace {
 
-// Stands in the event queue for "emit PortClosed and DeviceLost".
+// Stand in the event queue for "emit PortClosed and DeviceLost" and for
+// "emit PortClosed" alone.
 constexpr int lostMarker = -1;
+constexpr int closedMarker = -2;
 constexpr int pollInterval = 30;
 constexpr int readChunk = 4096;
 
@@ -70,6 +72,13 @@ QString describeConfig(const LineConfig& config) {
         .arg(stop, flowName(config.handshaking));
 }
 
+// The first character, a surrogate pair kept whole.
+QString firstCharacter(const QString& text) {
+    if (text.size() >= 2 && text.at(0).isHighSurrogate() && text.at(1).isLowSurrogate())
+        return text.left(2);
+    return text.left(1);
+}
+
 bool noSuchControl(int rc) {
     return rc == -ENOTTY || rc == -EINVAL;
 }
@@ -80,6 +89,7 @@ SerialCtl::SerialCtl(QObject* parent) : SerialCtl(makeTermiosBackend(), parent) 
 
 SerialCtl::SerialCtl(std::unique_ptr<SerialBackend> backend, QObject* parent)
     : ISerialCtl(parent), m_backend(std::move(backend)), m_codePage(systemCodePage()) {
+    setParityReplace(m_parityReplace);
     m_pollTimer = new QTimer(this);
     m_pollTimer->setInterval(pollInterval);
     connect(m_pollTimer, &QTimer::timeout, this, &SerialCtl::onPoll);
@@ -222,7 +232,7 @@ void SerialCtl::applyConfig(const LineConfig& config, const LineConfig* restore)
     int rc = m_backend->apply(config);
     if (rc < 0) {
         if (m_open && rc == -EIO) {
-            lose(EIO);
+            lose(EIO, true);
             deliverLater();
             throw Failure(m_lossDescription);
         }
@@ -238,6 +248,9 @@ void SerialCtl::applyConfig(const LineConfig& config, const LineConfig* restore)
             raise(CommErrorConfig);
             deliverLater();
         }
+        // Refused sets keep the old value, so the port gets it back too.
+        if (restore)
+            m_backend->apply(*restore);
         throw Failure(QStringLiteral("%1 の設定を読み取れません。理由: %2")
                           .arg(portName(), describeErrno(-rc)));
     }
@@ -356,7 +369,8 @@ QString SerialCtl::ParityReplace() const {
 }
 
 void SerialCtl::setParityReplace(const QString& value) {
-    m_parityReplace = value;
+    m_parityReplace = firstCharacter(value);
+    m_replacement = encodeText(m_parityReplace, m_codePage);
 }
 
 bool SerialCtl::DTREnable() const {
@@ -389,6 +403,7 @@ QByteArray SerialCtl::codePage() const {
 
 void SerialCtl::setCodePage(const QByteArray& codePage) {
     m_codePage = codePage;
+    m_replacement = encodeText(m_parityReplace, m_codePage);
 }
 
 qint16 SerialCtl::CommEvent() const {
@@ -446,10 +461,8 @@ void SerialCtl::readLine(int maxChunks) {
 }
 
 void SerialCtl::consume(const char* data, long size) {
-    const QByteArray replacement =
-        m_parityReplace.isEmpty() ? QByteArray() : encodeText(m_parityReplace.left(1), m_codePage);
     QByteArray bytes;
-    const QVector<ParmrkDecoder::Mark> marks = m_decoder.feed(data, size, replacement, bytes);
+    const QVector<ParmrkDecoder::Mark> marks = m_decoder.feed(data, size, m_replacement, bytes);
     if (!marks.isEmpty()) {
         // The counters tell parity from framing errors, per read rather than per byte.
         int parity = 0, frame = 0;
@@ -616,7 +629,7 @@ void SerialCtl::pollCounters() {
     m_counters = now;
 }
 
-void SerialCtl::lose(int error) {
+void SerialCtl::lose(int error, bool reportedByCaller) {
     if (!m_open)
         return;
     for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier})
@@ -644,7 +657,7 @@ void SerialCtl::lose(int error) {
                              : QStringLiteral("%1 との接続が切れました。理由: %2")
                                    .arg(portName(), describeErrno(error));
     closePort();
-    m_pending.append(lostMarker);
+    m_pending.append(reportedByCaller ? closedMarker : lostMarker);
 }
 
 // Events
@@ -665,9 +678,10 @@ void SerialCtl::deliver() {
     bool again = false;
     while (!m_pending.isEmpty()) {
         const int code = m_pending.takeFirst();
-        if (code == lostMarker) {
+        if (code == lostMarker || code == closedMarker) {
             emit PortClosed();
-            emit DeviceLost(m_lossDescription);
+            if (code == lostMarker)
+                emit DeviceLost(m_lossDescription);
             continue;
         }
         if (code == CommReceive && (m_rthreshold <= 0 || m_in.isEmpty()))

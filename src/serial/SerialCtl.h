@@ -73,7 +73,9 @@ private:
     void pollCounters();
     int kernelOutQueue() const;
     void checkSendLevel();
-    void lose(int error);
+    // reportedByCaller: the call that found the loss fails with its
+    // description, so DeviceLost is not raised for it as well.
+    void lose(int error, bool reportedByCaller = false);
 
     void raise(int code);
     void deliver();
@@ -91,6 +93,7 @@ private:
     qint32 m_handshaking = 0;
     qint16 m_inputLen = 0, m_rthreshold = 1, m_sthreshold = 0;
     QString m_parityReplace = QStringLiteral("?");
+    QByteArray m_replacement; // m_parityReplace in the code page
     bool m_dtr = true;
     QByteArray m_codePage;
     QString m_display; // device path of the open port

@@ -292,8 +292,14 @@ void frmTerminal::connectSignals() {
 
     connect(SerialCtl1, &ISerialCtl::OnComm, this,
             [this] { guarded([&] { SerialCtl1_OnComm(); }); });
-    connect(SerialCtl1, &ISerialCtl::PortClosed, this,
-            [this] { guarded([&] { m_comm->portClosed(); }); });
+    // A port closed under a command (a loss inside a settings apply) still
+    // shows as closed.
+    connect(SerialCtl1, &ISerialCtl::PortClosed, this, [this] {
+        guarded([&] {
+            m_comm->portClosed();
+            refreshConnectionDisplay();
+        });
+    });
     connect(SerialCtl1, &ISerialCtl::DeviceLost, this,
             [this](const QString& description) { guarded([&] { onDeviceLost(description); }); });
 }

@@ -39,6 +39,7 @@ public:
     bool opened = false;
     int openError = 0;
     int readBackError = 0;
+    int applyError = 0;
     std::function<LineConfig(LineConfig)> driver; // what the driver keeps
     LineConfig config;
     bool hasModemLines = false;
@@ -95,6 +96,8 @@ public:
 
     int apply(const LineConfig& wanted) override {
         calls << QStringLiteral("apply %1").arg(wanted.speed);
+        if (applyError)
+            return -applyError;
         config = driver ? driver(wanted) : wanted;
         return 0;
     }

@@ -79,12 +79,20 @@ private slots:
                             5)}
             << "9600,e,8,1"
             << "?" << -1 << QByteArray("A?C") << "1009;2";
-        QTest::newRow("marked byte dropped when no replacement")
+        QTest::newRow("marked byte kept as received when no replacement")
             << L{QByteArray("A\xff\x00"
                             "xC",
                             5)}
             << "9600,n,8,1"
-            << "" << -1 << QByteArray("AC") << "1004;2";
+            << "" << -1 << QByteArray("AxC") << "1004;2";
+        QTest::newRow("replacement is its first character, a surrogate pair whole")
+            << L{QByteArray("A\xff\x00"
+                            "xC",
+                            5)}
+            << "9600,n,8,1" << QString::fromUtf8("\xf0\x9f\x98\x80Z") << -1
+            << QByteArray("A\xf0\x9f\x98\x80"
+                          "C")
+            << "1004;2";
         QTest::newRow("mark split after FF 00")
             << L{QByteArray("A\xff\x00", 3), "xC"} << "9600,n,8,1"
             << "#" << -1 << QByteArray("A#C") << "2;1004;2";
@@ -269,12 +277,37 @@ private slots:
         }
     }
 
-    void unreadableConfigurationRaises1011() {
+    // A set that fails on an open port keeps the old value, on the line too,
+    // and a loss found by the set is reported by its failure alone.
+    void failedApplyOnOpenPort_data() {
+        QTest::addColumn<int>("applyError");
+        QTest::addColumn<int>("readBackError");
+        QTest::addColumn<QString>("expected"); // calls | events | open | lost, closed signals
+        QTest::newRow("unreadable configuration raises 1011 and restores")
+            << 0 << EIO + 1000 << "apply 19200,apply 9600 | 1011 | open | 0,0";
+        QTest::newRow("device lost inside the apply")
+            << EIO << 0 << "apply 19200,close |  | closed | 0,1";
+    }
+    void failedApplyOnOpenPort() {
+        QFETCH(int, applyError);
+        QFETCH(int, readBackError);
+        QFETCH(QString, expected);
         SerialCtl& serial = opened();
-        m_line->readBackError = EIO + 1000;
-        QVERIFY_THROWS_EXCEPTION(Failure, serial.setHandshaking(2));
-        QCOMPARE(serial.Handshaking(), 0);
-        QTRY_COMPARE(events(), QStringLiteral("1011"));
+        QSignalSpy lost(&serial, &ISerialCtl::DeviceLost);
+        QSignalSpy closed(&serial, &ISerialCtl::PortClosed);
+        m_line->calls.clear();
+        m_line->applyError = applyError;
+        m_line->readBackError = readBackError;
+        QVERIFY_THROWS_EXCEPTION(Failure, serial.setSettings(QStringLiteral("19200,n,8,1")));
+        m_line->readBackError = 0;
+        QCOMPARE(serial.Settings(), QStringLiteral("9600,n,8,1"));
+        QTest::qWait(50);
+        const QString seen =
+            QStringLiteral("%1 | %2 | %3 | %4,%5")
+                .arg(m_line->calls.join(','), events(), serial.PortOpen() ? "open" : "closed")
+                .arg(lost.count())
+                .arg(closed.count());
+        QCOMPARE(seen, expected);
     }
 
     void hangUpReportsOnce_data() {
