@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     QSettingsStore store;
     SystemClock clock;
     frmTerminal window(&serial, &prompts, &store, &clock);
+    prompts.setOwner(&window);
     QObject::connect(&window, &frmTerminal::ended, &app, &QCoreApplication::quit);
     window.show();
     return app.exec();

@@ -32,27 +32,18 @@ public:
             *error = QStringLiteral("%1 を調べられません: %2").arg(path, describeErrno(reason));
         return false;
     }
-
-    bool removeFile(const QString& path, QString* error) override {
-        if (::unlink(encodedPath(path).constData()) == 0)
-            return true;
-        const int reason = errno;
-        if (error)
-            *error = QStringLiteral("%1 を削除できません: %2").arg(path, describeErrno(reason));
-        return false;
-    }
 };
 
 // The dialog's default extension, for names typed without one. A folder keeps
 // its name so that opening it reports what it is.
-QString withDefaultSuffix(const QString& path) {
+QString withDefaultSuffix(const QString& path, const QString& suffix) {
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     if (name.isEmpty() || name.contains(QLatin1Char('.')))
         return path;
     struct stat info {};
     if (::stat(encodedPath(path).constData(), &info) == 0 && S_ISDIR(info.st_mode))
         return path;
-    return path + QStringLiteral(".LOG");
+    return path + QLatin1Char('.') + suffix;
 }
 
 } // namespace
@@ -66,15 +57,18 @@ CaptureLog::~CaptureLog() {
     close();
 }
 
-bool CaptureLog::open(const QString& path, QString* error) {
+bool CaptureLog::open(const QString& path, QString* error, bool empty) {
     close();
     // Non-blocking only for the open itself: a FIFO without a reader would
     // otherwise hang the window; O_NOCTTY keeps a terminal chosen as the log
     // from becoming ours.
+    // Emptied by the open itself, never before it: "overwrite" does not lose
+    // the old log to an open that then fails.
+    const int truncate = empty ? O_TRUNC : 0;
     int fd;
     do {
         fd = ::open(encodedPath(path).constData(),
-                    O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+                    O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | truncate, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         const int reason = errno;
@@ -95,7 +89,9 @@ bool CaptureLog::open(const QString& path, QString* error) {
     return true;
 }
 
-bool CaptureLog::write(const QByteArray& bytes, QString* error) {
+bool CaptureLog::write(const QByteArray& bytes, QString* error, qsizetype* written) {
+    if (written)
+        *written = 0;
     if (m_fd < 0) {
         if (error)
             *error = QStringLiteral("ログ ファイルが開いていません");
@@ -117,6 +113,8 @@ bool CaptureLog::write(const QByteArray& bytes, QString* error) {
         }
         data += done;
         left -= done;
+        if (written)
+            *written += done;
     }
     return true;
 }
@@ -150,7 +148,7 @@ QString runOpenLogCommand(Prompts& prompts, CaptureLog& log, LogFileSystem& file
         const FileDialogResult chosen = prompts.fileOpen(setup);
         if (chosen.cancelled)
             return QString();
-        path = withDefaultSuffix(chosen.path);
+        path = chosen.typed ? withDefaultSuffix(chosen.path, setup.defaultSuffix) : chosen.path;
 
         QString lookupError;
         const bool exists = files.regularFileExists(path, &lookupError);
@@ -168,11 +166,7 @@ QString runOpenLogCommand(Prompts& prompts, CaptureLog& log, LogFileSystem& file
     }
 
     QString error;
-    if (answer == AnswerYes && !files.removeFile(path, &error)) {
-        prompts.warn(error);
-        return QString();
-    }
-    if (!log.open(path, &error)) {
+    if (!log.open(path, &error, answer == AnswerYes)) {
         prompts.warn(error);
         return QString();
     }

@@ -12,13 +12,15 @@ public:
     CaptureLog& operator=(const CaptureLog&) = delete;
 
     qint16 LogFileNumber() const { return m_number; }
-    // Opens for writing raw bytes without truncating, creating the file when
-    // missing, positioned at its end. False with the platform's description.
-    // A log already open is closed first, so after a failure none is open.
-    bool open(const QString& path, QString* error);
+    // Opens for writing raw bytes, creating the file when missing, positioned
+    // at its end. `empty` empties it once it is open, so a failed open leaves
+    // the old content. False with the platform's description. A log already
+    // open is closed first, so after a failure none is open.
+    bool open(const QString& path, QString* error, bool empty = false);
     // Appends all of `bytes`; false with a description when any part fails
-    // (or when no log is open).
-    bool write(const QByteArray& bytes, QString* error);
+    // (or when no log is open). `written` gets how many bytes reached the
+    // file, on failure too, so a retry writes only the rest.
+    bool write(const QByteArray& bytes, QString* error, qsizetype* written = nullptr);
     // Safe to call when nothing is open.
     void close();
 
@@ -29,9 +31,8 @@ private:
     QString m_path;
 };
 
-// The file operations the open command needs besides the open itself, so a
-// test can make them fail where the real file system would not (as root, a
-// read-only folder does not stop a delete).
+// The lookup the open command makes before the open, so a test can make it
+// fail where the real file system would not.
 class LogFileSystem {
 public:
     virtual ~LogFileSystem() = default;
@@ -39,7 +40,6 @@ public:
     // A lookup that fails for another reason than "not there" returns false
     // with `error` set; otherwise `error` is left empty.
     virtual bool regularFileExists(const QString& path, QString* error) = 0;
-    virtual bool removeFile(const QString& path, QString* error) = 0;
 };
 
 // The operating system's files.
@@ -47,7 +47,7 @@ LogFileSystem& realLogFileSystem();
 
 class Prompts;
 
-// The open-log command: file dialog, overwrite question, delete, open.
+// The open-log command: file dialog, overwrite question, open.
 // Returns the file title when a log was opened (LogFileNumber set), else an
 // empty string; the window then switches its caption and commands.
 QString runOpenLogCommand(Prompts& prompts, CaptureLog& log);

@@ -4,7 +4,6 @@
 #include "platform/Failure.h"
 #include "platform/Prompts.h"
 #include "serial/ISerialCtl.h"
-#include "settings/LocalEcho.h"
 
 namespace {
 
@@ -13,15 +12,6 @@ constexpr int TrimAmount = 4096;
 constexpr char16_t BS = 8, LF = 10, CR = 13;
 
 const QString StatusPrefix = QStringLiteral("ｽﾃｰﾀｽ: ");
-
-// A log write that failed is being retried behind a modal box. Text that
-// arrives meanwhile waits here so the log keeps the order of the screen and
-// no second box opens.
-struct LogRetry {
-    bool active = false;
-    QByteArray queued;
-};
-LogRetry logRetry;
 
 // Units the last character of `text` takes: 2 for a surrogate pair, so an
 // erase never leaves half a character behind.
@@ -88,30 +78,34 @@ void boundContent(TextTarget& term) {
 }
 
 void writeLog(const QByteArray& bytes, DataPathHost& host) {
-    if (logRetry.active) {
-        logRetry.queued += bytes;
+    if (host.logRetry.active) {
+        host.logRetry.queued += bytes;
         return;
     }
     QByteArray pending = bytes;
     QString error;
-    logRetry.active = true;
+    host.logRetry.active = true;
     for (;;) {
-        if (host.writeLog(pending, &error)) {
-            if (logRetry.queued.isEmpty())
+        qsizetype written = 0;
+        const bool done = host.writeLog(pending, &error, &written);
+        // What reached the log before a failure is not written again.
+        pending.remove(0, written);
+        if (done) {
+            if (host.logRetry.queued.isEmpty())
                 break;
-            pending = logRetry.queued;
-            logRetry.queued.clear();
+            pending = host.logRetry.queued;
+            host.logRetry.queued.clear();
             continue;
         }
         const int answer = host.prompts().messageBox(error, appTitle(), MsgButtons::RetryCancel,
                                                      MsgIcon::Critical);
         if (answer != AnswerRetry) {
-            logRetry = LogRetry();
+            host.logRetry = LogRetry();
             host.mnuCloseLog_Click();
             return;
         }
     }
-    logRetry = LogRetry();
+    host.logRetry = LogRetry();
 }
 
 // Code point of a key code as text; empty for codes that are no character.
@@ -267,6 +261,17 @@ void CommEventHandler::SerialCtl1_OnComm() {
 }
 
 void CommEventHandler::portClosed() {
+    // Received data reaches the window only while RThreshold is at least 1;
+    // below that the user chose not to receive, and a close does not undo it.
+    qint16 threshold = 0;
+    try {
+        threshold = m_serial.RThreshold();
+    } catch (const Failure&) {
+    }
+    if (threshold < 1) {
+        m_decoder.reset();
+        return;
+    }
     // What the component still buffers and a character cut short by the close
     // are shown rather than dropped.
     QByteArray rest;
@@ -292,7 +297,7 @@ void TerminalKeyPress(int& keyCode, QString& LineBuffer, bool& LineStarted, ISer
     if (!open)
         return;
 
-    if (LocalEcho && !LineStarted) {
+    if (host.LocalEcho && !LineStarted) {
         LineStarted = true;
         AppendToTerminal(term, QString(QChar(CR)), host, serial.codePage());
     }
@@ -316,7 +321,7 @@ void TerminalKeyPress(int& keyCode, QString& LineBuffer, bool& LineStarted, ISer
         LineBuffer += keyText(keyCode);
     }
 
-    if (!LocalEcho) {
+    if (!host.LocalEcho) {
         term.setSelStart(term.TextLength());
         keyCode = 0;
     }

@@ -9,14 +9,30 @@ class ISerialCtl;
 class Prompts;
 class TextTarget;
 
-// What the data path needs from the main window.
+// A log write that failed is being retried behind a modal box. Text that
+// arrives meanwhile waits in `queued`, so the log keeps the order of the
+// screen and no second box opens.
+struct LogRetry {
+    bool active = false;
+    QByteArray queued;
+};
+
+// What the data path needs from the main window, and the window's own state
+// that the data path keeps.
 class DataPathHost {
 public:
     virtual ~DataPathHost() = default;
+
+    // Typed characters are also shown in the terminal. False at start;
+    // loaded from "Echo" and changed by the properties dialog.
+    bool LocalEcho = false;
+    LogRetry logRetry;
+
     virtual Prompts& prompts() = 0;
     virtual int LogFileNumber() const = 0;
-    // Appends bytes to the open capture log; false with a description on failure.
-    virtual bool writeLog(const QByteArray& bytes, QString* error) = 0;
+    // Appends bytes to the open capture log; false with a description on
+    // failure. `written` gets how many bytes reached the log, on failure too.
+    virtual bool writeLog(const QByteArray& bytes, QString* error, qsizetype* written) = 0;
     virtual void mnuCloseLog_Click() = 0;
     // Brings the connection display in line with the port's real state.
     virtual void refreshConnectionDisplay() = 0;

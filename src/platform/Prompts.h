@@ -27,14 +27,17 @@ struct FileDialogSetup {
     QString title;
     QStringList filters; // Qt name filters, "description (patterns)"
     int selectedFilter = 0;
-    QString defaultSuffix;
-    QString fileName; // emptied before every showing
+    QString defaultSuffix; // for the caller to add to a typed name
+    QString fileName;      // emptied before every showing
 };
 
 struct FileDialogResult {
     bool cancelled = false;
     QString path;      // full path of the chosen file
     QString fileTitle; // its name without the folder
+    // The name came from the keyboard, not from the file list: only such a
+    // name gets the default extension.
+    bool typed = true;
 };
 
 // Every modal box the program shows goes through here, so tests can answer

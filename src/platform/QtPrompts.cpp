@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -58,11 +59,15 @@ QMessageBox::Icon iconOf(MsgIcon icon) {
     return QMessageBox::NoIcon;
 }
 
-QWidget* owner() {
-    return QApplication::activeWindow();
-}
-
 } // namespace
+
+QWidget* QtPrompts::owner() const {
+    // The active window is null while another program has the focus, and a
+    // box without a parent can open behind the window it is about.
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    return m_owner ? m_owner.data() : QApplication::activeWindow();
+}
 
 int QtPrompts::messageBox(const QString& text, const QString& title, MsgButtons buttons,
                           MsgIcon icon, int defaultButton) {
@@ -121,8 +126,15 @@ FileDialogResult QtPrompts::fileOpen(const FileDialogSetup& setup) {
         dialog.setNameFilters(setup.filters);
         dialog.selectNameFilter(setup.filters.value(setup.selectedFilter, setup.filters.first()));
     }
-    dialog.setDefaultSuffix(setup.defaultSuffix);
+    // The default extension is left to the caller: the dialog would add it to
+    // a file picked in the list as well. The name is typed when the field
+    // still holds what the keyboard last put there.
     dialog.selectFile(setup.fileName);
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QString lastTyped;
+    if (name)
+        QObject::connect(name, &QLineEdit::textEdited, &dialog,
+                         [&lastTyped](const QString& text) { lastTyped = text; });
 
     FileDialogResult result;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
@@ -131,6 +143,7 @@ FileDialogResult QtPrompts::fileOpen(const FileDialogSetup& setup) {
     }
     result.path = dialog.selectedFiles().first();
     result.fileTitle = QFileInfo(result.path).fileName();
+    result.typed = !name || (!lastTyped.isEmpty() && name->text() == lastTyped);
     return result;
 }
 

@@ -2,14 +2,24 @@
 
 #include "platform/Prompts.h"
 
+#include <QPointer>
+#include <QWidget>
+
 // The real boxes: QMessageBox, QInputDialog and a QFileDialog that looks and
-// behaves the same on every desktop. Each box is modal over the active window.
+// behaves the same on every desktop. Each box is modal over the dialog that
+// is open, else over the owner window, whether or not it has the focus.
 class QtPrompts : public Prompts {
 public:
+    void setOwner(QWidget* window) { m_owner = window; }
+
     int messageBox(const QString& text, const QString& title, MsgButtons buttons, MsgIcon icon,
                    int defaultButton = 0) override;
     std::optional<QString> inputBox(const QString& prompt, const QString& title,
                                     const QString& defaultReply) override;
     FileDialogResult fileOpen(const FileDialogSetup& setup) override;
     void beep() override;
+
+private:
+    QWidget* owner() const;
+    QPointer<QWidget> m_owner;
 };

@@ -1,9 +1,12 @@
 #include "platform/SettingsStore.h"
 
+#include "platform/SystemError.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <cerrno>
 
 QSettingsStore::QSettingsStore(QString filePath) : m_filePath(std::move(filePath)) {}
 
@@ -28,15 +31,26 @@ QString QSettingsStore::GetSetting(const QString& app, const QString& section, c
     return value.toString();
 }
 
-void QSettingsStore::SaveSetting(const QString& app, const QString& section, const QString& key,
-                                 const QString& value) {
+bool QSettingsStore::SaveSetting(const QString& app, const QString& section, const QString& key,
+                                 const QString& value, QString* error) {
     const QString path = fileFor(app);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSettings settings(path, QSettings::IniFormat);
     // Written to a temporary file and renamed over the old one, never in place.
     settings.setAtomicSyncRequired(true);
     settings.setValue(section + QLatin1Char('/') + key, value);
+    errno = 0;
     settings.sync();
+    // A format error only says the old file was unreadable; it is replaced.
+    if (settings.status() != QSettings::AccessError)
+        return true;
+    // QSettings gives no reason of its own; the failed call's errno does.
+    const int reason = errno;
+    if (error)
+        *error =
+            QStringLiteral("設定を %1 に保存できません: %2")
+                .arg(path, reason != 0 ? describeErrno(reason) : QStringLiteral("書き込めません"));
+    return false;
 }
 
 static QString memoryKey(const QString& app, const QString& section, const QString& key) {
@@ -48,8 +62,14 @@ QString MemorySettingsStore::GetSetting(const QString& app, const QString& secti
     return values.value(memoryKey(app, section, key), defaultValue);
 }
 
-void MemorySettingsStore::SaveSetting(const QString& app, const QString& section,
-                                      const QString& key, const QString& value) {
+bool MemorySettingsStore::SaveSetting(const QString& app, const QString& section,
+                                      const QString& key, const QString& value, QString* error) {
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = failure;
+        return false;
+    }
     values.insert(memoryKey(app, section, key), value);
     ++saves;
+    return true;
 }

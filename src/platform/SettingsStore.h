@@ -10,8 +10,10 @@ public:
     virtual ~SettingsStore() = default;
     virtual QString GetSetting(const QString& app, const QString& section, const QString& key,
                                const QString& defaultValue) = 0;
-    virtual void SaveSetting(const QString& app, const QString& section, const QString& key,
-                             const QString& value) = 0;
+    // False with a description naming the file and the reason when the value
+    // did not reach the store.
+    virtual bool SaveSetting(const QString& app, const QString& section, const QString& key,
+                             const QString& value, QString* error) = 0;
 };
 
 // QSettings in the user's configuration folder (~/.config/<app>/<app>.conf).
@@ -22,8 +24,8 @@ public:
     explicit QSettingsStore(QString filePath = QString());
     QString GetSetting(const QString& app, const QString& section, const QString& key,
                        const QString& defaultValue) override;
-    void SaveSetting(const QString& app, const QString& section, const QString& key,
-                     const QString& value) override;
+    bool SaveSetting(const QString& app, const QString& section, const QString& key,
+                     const QString& value, QString* error) override;
 
 private:
     QString fileFor(const QString& app) const;
@@ -35,8 +37,9 @@ class MemorySettingsStore : public SettingsStore {
 public:
     QString GetSetting(const QString& app, const QString& section, const QString& key,
                        const QString& defaultValue) override;
-    void SaveSetting(const QString& app, const QString& section, const QString& key,
-                     const QString& value) override;
+    bool SaveSetting(const QString& app, const QString& section, const QString& key,
+                     const QString& value, QString* error) override;
     QMap<QString, QString> values; // "app/section/key" -> value
     int saves = 0;
+    QString failure; // when set, every save fails with it
 };

@@ -4,7 +4,6 @@
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
 #include "serial/ISerialCtl.h"
-#include "settings/LocalEcho.h"
 
 #include <cmath>
 #include <limits>
@@ -124,7 +123,7 @@ static bool checkPending(PendingFailure& pending, Prompts& prompts) {
 }
 
 static void loadStoredValues(ISerialCtl& serial, SettingsStore& store, Prompts& prompts,
-                             PendingFailure& pending) {
+                             PendingFailure& pending, bool& LocalEcho) {
     const QString settings = stored(store, "Settings");
     if (!settings.isEmpty()) {
         pending.attempt([&] { serial.setSettings(settings); });
@@ -149,12 +148,13 @@ static void loadStoredValues(ISerialCtl& serial, SettingsStore& store, Prompts& 
 }
 
 void runLoadingSequence(ISerialCtl& serial, SettingsStore& store, Prompts& prompts,
-                        PendingFailure& pending) {
-    loadStoredValues(serial, store, prompts, pending);
+                        PendingFailure& pending, bool& LocalEcho) {
+    loadStoredValues(serial, store, prompts, pending, LocalEcho);
     pending.clear();
 }
 
-void runSavingSequence(ISerialCtl& serial, SettingsStore& store) {
+bool runSavingSequence(ISerialCtl& serial, SettingsStore& store, bool LocalEcho, QString* error) {
+    bool saved = true;
     const auto save = [&](const char* key, auto&& readBack) {
         QString value;
         try {
@@ -162,10 +162,17 @@ void runSavingSequence(ISerialCtl& serial, SettingsStore& store) {
         } catch (const Failure&) {
             return;
         }
-        store.SaveSetting(settingsApp(), settingsSection(), QLatin1String(key), value);
+        QString why;
+        if (!store.SaveSetting(settingsApp(), settingsSection(), QLatin1String(key), value, &why) &&
+            saved) {
+            saved = false;
+            if (error)
+                *error = why;
+        }
     };
     save("Settings", [&] { return serial.Settings(); });
     save("CommPort", [&] { return QString::number(serial.CommPort()); });
     save("Handshaking", [&] { return QString::number(serial.Handshaking()); });
-    save("Echo", [] { return LocalEcho ? QStringLiteral("True") : QStringLiteral("False"); });
+    save("Echo", [&] { return LocalEcho ? QStringLiteral("True") : QStringLiteral("False"); });
+    return saved;
 }

@@ -49,8 +49,9 @@ inline QString settingsSection() {
 // window's load before it; a check that finds one shows it as a warning and
 // ends the sequence. Returns with the pending failure discarded.
 void runLoadingSequence(ISerialCtl& serial, SettingsStore& store, Prompts& prompts,
-                        PendingFailure& pending);
+                        PendingFailure& pending, bool& LocalEcho);
 
 // The saving sequence: the component's read-back values and LocalEcho.
-// Failures are ignored.
-void runSavingSequence(ISerialCtl& serial, SettingsStore& store);
+// A value the component cannot report is skipped. Returns false with the
+// description of the first store write that failed.
+bool runSavingSequence(ISerialCtl& serial, SettingsStore& store, bool LocalEcho, QString* error);

@@ -4,7 +4,6 @@
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
 #include "serial/ISerialCtl.h"
-#include "settings/LocalEcho.h"
 #include "settings/PortSettings.h"
 
 #include <QButtonGroup>
@@ -58,8 +57,8 @@ void selectText(QComboBox* list, const QString& text) {
 } // namespace
 
 frmProperties::frmProperties(ISerialCtl& serial, SettingsStore& store, Prompts& prompts,
-                             std::function<void()> refreshDisplay, QWidget* parent)
-    : QDialog(parent), m_serial(serial), m_store(store), m_prompts(prompts),
+                             bool& LocalEcho, std::function<void()> refreshDisplay, QWidget* parent)
+    : QDialog(parent), m_serial(serial), m_store(store), m_prompts(prompts), m_localEcho(LocalEcho),
       m_refreshDisplay(std::move(refreshDisplay)) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -216,7 +215,7 @@ void frmProperties::LoadPropertySettings() {
     if (flow && *flow >= 0 && *flow < 4)
         optFlow[*flow]->setChecked(true);
 
-    optEcho[LocalEcho ? 1 : 0]->setChecked(true);
+    optEcho[m_localEcho ? 1 : 0]->setChecked(true);
 }
 
 void frmProperties::optEcho_Click(int index) {
@@ -236,7 +235,7 @@ void frmProperties::cmdOK_Click() {
         return true;
     };
 
-    LocalEcho = PendingEcho;
+    m_localEcho = PendingEcho;
 
     qint16 oldPort = 0;
     pending.attempt([&] { oldPort = m_serial.CommPort(); });
@@ -253,15 +252,26 @@ void frmProperties::cmdOK_Click() {
         pending.attempt([&] { m_serial.setCommPort(newPort); });
         if (!pending.pending() && reopen)
             pending.attempt([&] { m_serial.setPortOpen(true); });
+        if (pending.pending()) {
+            PendingFailure ignored;
+            ignored.attempt([&] { m_serial.setCommPort(oldPort); });
+            // The user keeps the connection they had; if even that fails,
+            // the warning says so too.
+            PendingFailure back;
+            if (reopen)
+                back.attempt([&] {
+                    if (!m_serial.PortOpen())
+                        m_serial.setPortOpen(true);
+                });
+            if (back.pending())
+                pending.record(pending.description() + QLatin1Char('\n') + back.description());
+        }
         // The port was closed under the main window: its whole connection
         // display follows what the port now is, opened again or not.
         if (reopen && m_refreshDisplay)
             m_refreshDisplay();
-        if (check()) {
-            PendingFailure ignored;
-            ignored.attempt([&] { m_serial.setCommPort(oldPort); });
+        if (check())
             return;
-        }
     }
 
     pending.attempt([&] {
@@ -276,7 +286,10 @@ void frmProperties::cmdOK_Click() {
     if (check())
         return;
 
-    runSavingSequence(m_serial, m_store);
+    // What was applied stays applied; the user learns it was not kept.
+    QString error;
+    if (!runSavingSequence(m_serial, m_store, m_localEcho, &error))
+        m_prompts.warn(error);
     accept();
 }
 

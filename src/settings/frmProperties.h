@@ -19,9 +19,10 @@ class QTabWidget;
 class frmProperties : public QDialog {
     Q_OBJECT
 public:
+    // LocalEcho is the main window's echo flag, shown and set here.
     // refreshDisplay brings the main window's connection display in line with
     // the port after the dialog closed and re-opened it.
-    frmProperties(ISerialCtl& serial, SettingsStore& store, Prompts& prompts,
+    frmProperties(ISerialCtl& serial, SettingsStore& store, Prompts& prompts, bool& LocalEcho,
                   std::function<void()> refreshDisplay, QWidget* parent = nullptr);
 
     void Form_Load();
@@ -68,6 +69,7 @@ private:
     ISerialCtl& m_serial;
     SettingsStore& m_store;
     Prompts& m_prompts;
+    bool& m_localEcho;
     std::function<void()> m_refreshDisplay;
     double m_scale = 1.0;
 };

@@ -363,7 +363,7 @@ void frmTerminal::Form_Load() {
     pending.attempt([&] { imgNotConnected->raise(); });
     pending.attempt([&] { centreOnScreen(); });
     // Steps 7 to 11 check the failure carried in from the steps above.
-    runLoadingSequence(*SerialCtl1, *m_store, *m_prompts, pending);
+    runLoadingSequence(*SerialCtl1, *m_store, *m_prompts, pending, LocalEcho);
     pending.clear();
 }
 
@@ -503,7 +503,8 @@ void frmTerminal::mnuCloseLog_Click() {
 }
 
 void frmTerminal::mnuProperties_Click() {
-    frmProperties dialog(*SerialCtl1, *m_store, *m_prompts, [this] { refreshConnectionDisplay(); });
+    frmProperties dialog(*SerialCtl1, *m_store, *m_prompts, LocalEcho,
+                         [this] { refreshConnectionDisplay(); });
     dialog.exec();
 }
 
@@ -613,8 +614,8 @@ void frmTerminal::txtTerm_KeyPress(int& KeyAscii) {
     TerminalKeyPress(KeyAscii, LineBuffer, LineStarted, *SerialCtl1, *txtTerm, *this);
 }
 
-bool frmTerminal::writeLog(const QByteArray& bytes, QString* error) {
-    return m_log.write(bytes, error);
+bool frmTerminal::writeLog(const QByteArray& bytes, QString* error, qsizetype* written) {
+    return m_log.write(bytes, error, written);
 }
 
 void frmTerminal::setStatusText(const QString& text) {

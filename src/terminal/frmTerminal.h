@@ -121,7 +121,7 @@ public:
     // DataPathHost.
     Prompts& prompts() override { return *m_prompts; }
     int LogFileNumber() const override { return m_log.LogFileNumber(); }
-    bool writeLog(const QByteArray& bytes, QString* error) override;
+    bool writeLog(const QByteArray& bytes, QString* error, qsizetype* written) override;
     void setStatusText(const QString& text) override;
     void enableTimer2() override;
 

@@ -8,13 +8,16 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
 
-FileDialogResult chosen(const QString& path) {
+FileDialogResult chosen(const QString& path, bool typed = true) {
     FileDialogResult result;
     result.path = path;
+    result.typed = typed;
     result.fileTitle = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     return result;
 }
@@ -50,11 +53,10 @@ QString warning(const QString& text) {
 
 const QString kDialog = QStringLiteral("file|通信ﾛｸﾞ ﾌｧｲﾙを開く");
 
-// The real file system, with a delete or a lookup that fails on demand.
+// The real file system, with a lookup that fails on demand.
 class FailingFiles : public LogFileSystem {
 public:
-    QString lookupFailure, removeFailure;
-    QStringList removed;
+    QString lookupFailure;
     bool regularFileExists(const QString& path, QString* error) override {
         if (!lookupFailure.isEmpty()) {
             *error = lookupFailure;
@@ -62,14 +64,22 @@ public:
         }
         return realLogFileSystem().regularFileExists(path, error);
     }
-    bool removeFile(const QString& path, QString* error) override {
-        if (!removeFailure.isEmpty()) {
-            *error = removeFailure;
-            return false;
-        }
-        removed << path;
-        return realLogFileSystem().removeFile(path, error);
+};
+
+// Lowers a resource limit for one scope.
+class Limit {
+public:
+    Limit(int resource, rlim_t value) : m_resource(resource) {
+        ::getrlimit(resource, &m_old);
+        rlimit lowered = m_old;
+        lowered.rlim_cur = value;
+        ::setrlimit(resource, &lowered);
     }
+    ~Limit() { ::setrlimit(m_resource, &m_old); }
+
+private:
+    int m_resource;
+    rlimit m_old{};
 };
 
 } // namespace
@@ -86,7 +96,7 @@ private slots:
     void cancellingFirstDialogShowsNothing();
     void failureLeavesNoLog_data();
     void failureLeavesNoLog();
-    void deleteFailureKeepsFile();
+    void openFailureKeepsOldLog();
     void lookupFailureAsksNothing();
     void fifoWithoutReaderDoesNotHang();
     void writeFailureIsReported();
@@ -155,16 +165,23 @@ void tst_capturelog::existingFileAnswer_data() {
     QTest::newRow("Yes starts empty") << int(AnswerYes) << "old.log" << QByteArray("new");
     QTest::newRow("typed without extension finds .LOG")
         << int(AnswerNo) << "old" << QByteArray("old\r\nline\0x\r\nnew", 16);
+    QTest::newRow("picked without extension is that file")
+        << int(AnswerNo) << "picked:old" << QByteArray("old\r\nline\0x\r\nnew", 16);
 }
 
 void tst_capturelog::existingFileAnswer() {
     QFETCH(int, answer);
     QFETCH(QString, typed);
     QFETCH(QByteArray, expected);
-    const QString existing = typed.contains(QLatin1Char('.')) ? path(typed) : path(typed + ".LOG");
+    const bool picked = typed.startsWith("picked:");
+    typed.remove("picked:");
+    const QString existing =
+        picked || typed.contains(QLatin1Char('.')) ? path(typed) : path(typed + ".LOG");
     writeFile(existing, QByteArray("old\r\nline\0x\r\n", 13));
+    if (picked)
+        writeFile(path(typed + ".LOG"), "other"); // what a typed name would have found
     ScriptedPrompts prompts;
-    prompts.fileAnswers << chosen(path(typed));
+    prompts.fileAnswers << chosen(path(typed), !picked);
     prompts.messageAnswers << answer;
     CaptureLog log;
 
@@ -230,19 +247,25 @@ void tst_capturelog::failureLeavesNoLog() {
     QVERIFY(!error.isEmpty());
 }
 
-void tst_capturelog::deleteFailureKeepsFile() {
-    const QString existing = path("locked.log");
+// "Overwrite" empties the old log only once the new one is open: an open
+// that fails (here: no descriptor left) leaves it as it was.
+void tst_capturelog::openFailureKeepsOldLog() {
+    const QString existing = path("old.log");
     writeFile(existing, "precious");
-    FailingFiles files;
-    files.removeFailure = existing + QStringLiteral(" を削除できません: ") + describeErrno(EPERM);
     ScriptedPrompts prompts;
     prompts.fileAnswers << chosen(existing);
     prompts.messageAnswers << AnswerYes;
     CaptureLog log;
 
-    QCOMPARE(runOpenLogCommand(prompts, log, files), QString());
-    QCOMPARE(prompts.log,
-             QStringList({kDialog, overwriteQuestion(existing), warning(files.removeFailure)}));
+    QString title;
+    {
+        const Limit noDescriptors(RLIMIT_NOFILE, 0);
+        title = runOpenLogCommand(prompts, log);
+    }
+    QCOMPARE(title, QString());
+    QCOMPARE(prompts.log, QStringList({kDialog, overwriteQuestion(existing),
+                                       warning(existing + QStringLiteral(" を開けません: ") +
+                                               describeErrno(EMFILE))}));
     QCOMPARE(log.LogFileNumber(), qint16(0));
     QCOMPARE(contents(existing), QByteArray("precious"));
 }
@@ -258,7 +281,6 @@ void tst_capturelog::lookupFailureAsksNothing() {
 
     QCOMPARE(runOpenLogCommand(prompts, log, files), QString());
     QCOMPARE(prompts.log, QStringList({kDialog, warning("lookup failed")}));
-    QVERIFY(files.removed.isEmpty());
     QCOMPARE(log.LogFileNumber(), qint16(0));
     QCOMPARE(contents(existing), QByteArray("old"));
 }
@@ -286,6 +308,19 @@ void tst_capturelog::writeFailureIsReported() {
     QCOMPARE(error, QStringLiteral("/dev/full に書き込めません: ") + describeErrno(ENOSPC));
     // Nothing to write is no failure.
     QVERIFY(log.write(QByteArray(), &error));
+
+    // A file that fills part-way: the write says how much reached it.
+    QVERIFY(log.open(path("part.log"), &error));
+    std::signal(SIGXFSZ, SIG_IGN);
+    qsizetype written = -1;
+    bool done = true;
+    {
+        const Limit small(RLIMIT_FSIZE, 4);
+        done = log.write("0123456789", &error, &written);
+    }
+    QVERIFY(!done);
+    QCOMPARE(written, 4);
+    QCOMPARE(contents(path("part.log")), QByteArray("0123"));
 }
 
 void tst_capturelog::handlesAndClose() {

@@ -4,21 +4,27 @@
 #include "datapath/DataPath.h"
 
 #include <QStringList>
+#include <algorithm>
 
 // The window as the data path sees it: records what it is asked to do and
-// keeps the log in memory. `failWrites` makes that many log writes fail.
+// keeps the log in memory. `failWrites` makes that many log writes fail,
+// each after taking `partBeforeFailure` bytes.
 class RecordingHost : public DataPathHost {
 public:
     Prompts& prompts() override { return scripted; }
     int LogFileNumber() const override { return logNumber; }
-    bool writeLog(const QByteArray& bytes, QString* error) override {
+    bool writeLog(const QByteArray& bytes, QString* error, qsizetype* written) override {
         writeAttempts << bytes;
         if (failWrites > 0) {
             --failWrites;
+            // A disk that fills part-way takes the first bytes, then fails.
+            *written = std::min(partBeforeFailure, bytes.size());
+            log += bytes.left(*written);
             *error = QStringLiteral("ディスクがいっぱいです");
             return false;
         }
         log += bytes;
+        *written = bytes.size();
         return true;
     }
     void mnuCloseLog_Click() override {
@@ -35,6 +41,7 @@ public:
     ScriptedPrompts scripted;
     int logNumber = 1;
     int failWrites = 0;
+    qsizetype partBeforeFailure = 0; // bytes a failing write still takes
     QByteArray log;
     QList<QByteArray> writeAttempts;
     QString status;

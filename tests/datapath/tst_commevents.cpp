@@ -49,6 +49,7 @@ private slots:
     void errorBurstGivesOnePrompt();
     void splitCharacterArrivesWhole_data();
     void splitCharacterArrivesWhole();
+    void closeShowsHeldBackBytes_data();
     void closeShowsHeldBackBytes();
 };
 
@@ -214,18 +215,35 @@ void tst_commevents::splitCharacterArrivesWhole() {
     QCOMPARE(trickle.host.log, bytes);
 }
 
-// A character cut short by the close is shown rather than lost, and the next
-// connection starts afresh.
+void tst_commevents::closeShowsHeldBackBytes_data() {
+    QTest::addColumn<int>("threshold"); // RThreshold from here on
+    QTest::addColumn<QByteArray>("later");
+    QTest::addColumn<QString>("atClose");
+    QTest::newRow("receiving: held-back character shown")
+        << 1 << QByteArray() << QStringLiteral("A\uFFFD");
+    QTest::newRow("not receiving: close shows nothing")
+        << 0 << QByteArray("123") << QStringLiteral("A");
+}
+
+// A character cut short by the close is shown rather than lost while
+// receiving; with RThreshold 0 the close shows nothing of what came in. The
+// next connection starts afresh either way.
 void tst_commevents::closeShowsHeldBackBytes() {
+    QFETCH(int, threshold);
+    QFETCH(QByteArray, later);
+    QFETCH(QString, atClose);
     Line line("windows-31j");
     line.serial.receive(QByteArray("A\x88", 2));
     QCOMPARE(line.term.Text(), QStringLiteral("A"));
+    line.serial.setRThreshold(qint16(threshold));
+    line.serial.receive(later);
     line.serial.setPortOpen(false);
-    QCOMPARE(line.term.Text(), QStringLiteral("A\uFFFD"));
+    QCOMPARE(line.term.Text(), atClose);
 
     line.serial.setPortOpen(true);
+    line.serial.setRThreshold(1);
     line.serial.receive("B");
-    QCOMPARE(line.term.Text(), QStringLiteral("A\uFFFDB"));
+    QCOMPARE(line.term.Text(), atClose + "B");
 }
 
 QTEST_MAIN(tst_commevents)

@@ -2,7 +2,6 @@
 #include "RecordingHost.h"
 #include "datapath/DataPath.h"
 #include "datapath/TerminalEdit.h"
-#include "settings/LocalEcho.h"
 
 #include <QClipboard>
 #include <QInputMethodEvent>
@@ -13,7 +12,7 @@ namespace {
 // txtTerm wired to the key handler as the window wires it.
 struct Keyboard {
     explicit Keyboard(bool echo, bool open = true) {
-        LocalEcho = echo;
+        host.LocalEcho = echo;
         if (open)
             serial.setPortOpen(true);
         term.keyPressHandler = [this](int& keyCode) {

@@ -27,8 +27,9 @@ class LogHost : public DataPathHost {
 public:
     Prompts& prompts() override { return m_prompts; }
     int LogFileNumber() const override { return 1; }
-    bool writeLog(const QByteArray& bytes, QString*) override {
+    bool writeLog(const QByteArray& bytes, QString*, qsizetype* written) override {
         log += bytes;
+        *written = bytes.size();
         return true;
     }
     void mnuCloseLog_Click() override {}

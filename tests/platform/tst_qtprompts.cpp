@@ -88,7 +88,9 @@ void tst_QtPrompts::messageBox() {
     QFETCH(int, answer);
 
     QString seen;
+    QWidget* parent = nullptr;
     whenModal([&](QWidget* widget) {
+        parent = widget->parentWidget();
         auto* box = qobject_cast<QMessageBox*>(widget);
         QList<QAbstractButton*> buttons = box->buttons();
         std::sort(buttons.begin(), buttons.end(), [box](QAbstractButton* a, QAbstractButton* b) {
@@ -107,10 +109,14 @@ void tst_QtPrompts::messageBox() {
             if (button->text() == press)
                 button->click();
     });
+    // A box raised while the window is not the active one still belongs to it.
+    QWidget window;
     QtPrompts prompts;
+    prompts.setOwner(&window);
     QCOMPARE(prompts.messageBox("ﾃﾞｰﾀが送信できません。", title, buttons, icon, defaultButton),
              answer);
     QCOMPARE(seen, shown);
+    QCOMPARE(parent, &window);
 }
 
 void tst_QtPrompts::inputBox_data() {
@@ -142,21 +148,29 @@ void tst_QtPrompts::inputBox() {
 
 void tst_QtPrompts::fileOpen_data() {
     QTest::addColumn<QString>("typed"); // null: cancel
+    QTest::addColumn<QString>("picked");
     QTest::addColumn<QString>("fileTitle");
-    QTest::newRow("a new name gets the default extension") << "capture"
-                                                           << "capture.LOG";
-    QTest::newRow("an existing file, no question") << "existing.LOG"
-                                                   << "existing.LOG";
-    QTest::newRow("cancel") << QString() << QString();
+    QTest::addColumn<bool>("reportedTyped");
+    QTest::newRow("a typed name is reported as typed, extension left to the caller")
+        << "capture" << QString() << "capture" << true;
+    QTest::newRow("an existing file typed, no question")
+        << "existing.LOG" << QString() << "existing.LOG" << true;
+    QTest::newRow("a file picked in the list keeps its name") << "bench"
+                                                              << "bench-run"
+                                                              << "bench-run" << false;
+    QTest::newRow("cancel") << QString() << QString() << QString() << false;
 }
 
 void tst_QtPrompts::fileOpen() {
     QFETCH(QString, typed);
+    QFETCH(QString, picked);
     QFETCH(QString, fileTitle);
+    QFETCH(bool, reportedTyped);
     QTemporaryDir dir;
-    QFile existing(dir.filePath("existing.LOG"));
-    QVERIFY(existing.open(QIODevice::WriteOnly));
-    existing.close();
+    for (const char* existingName : {"existing.LOG", "bench-run"}) {
+        QFile existing(dir.filePath(existingName));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+    }
     FileDialogSetup setup;
     setup.title = "通信ﾛｸﾞ ﾌｧｲﾙを開く";
     setup.filters = {"ﾛｸﾞ ﾌｧｲﾙ (*.LOG) (*.log *.LOG)", "すべてのﾌｧｲﾙ (*.*) (*)"};
@@ -176,7 +190,9 @@ void tst_QtPrompts::fileOpen() {
         if (typed.isNull())
             return dialog->reject();
         dialog->setDirectory(dir.path()); // it opens where the last one was left
-        name->setText(typed);
+        QTest::keyClicks(name, typed);
+        if (!picked.isEmpty())
+            dialog->selectFile(picked);          // as a click in the list does
         static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides its accept()
     });
     QtPrompts prompts;
@@ -185,8 +201,10 @@ void tst_QtPrompts::fileOpen() {
                    "ﾌｧｲﾙ (*.LOG) | name [] | non-native, no overwrite question, any name");
     QCOMPARE(chosen.cancelled, typed.isNull());
     QCOMPARE(chosen.fileTitle, fileTitle);
-    if (!chosen.cancelled)
+    if (!chosen.cancelled) {
         QCOMPARE(chosen.path, QDir(dir.path()).filePath(fileTitle));
+        QCOMPARE(chosen.typed, reportedTyped);
+    }
 }
 
 QTEST_MAIN(tst_QtPrompts)

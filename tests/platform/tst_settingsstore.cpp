@@ -34,6 +34,8 @@ private slots:
     void handEditedCommasReadAsText();
     void unusableFileReadsAsEmpty_data();
     void unusableFileReadsAsEmpty();
+    void failedSaveSaysWhereAndWhy_data();
+    void failedSaveSaysWhereAndWhy();
     void corruptFileIsReplacedOnSave();
     void saveReplacesFileWhole();
 };
@@ -56,8 +58,9 @@ void tst_settingsstore::roundTrip() {
     const QString path = dir.filePath(QStringLiteral("Velmora.conf"));
     {
         QSettingsStore store(path);
-        store.SaveSetting(app, section, QStringLiteral("Settings"), value);
-        store.SaveSetting(app, section, QStringLiteral("Echo"), QStringLiteral("True"));
+        QVERIFY(store.SaveSetting(app, section, QStringLiteral("Settings"), value, nullptr));
+        QVERIFY(store.SaveSetting(app, section, QStringLiteral("Echo"), QStringLiteral("True"),
+                                  nullptr));
     }
     QSettingsStore reader(path);
     QCOMPARE(reader.GetSetting(app, section, QStringLiteral("Settings"), QStringLiteral("x")),
@@ -97,7 +100,29 @@ void tst_settingsstore::unusableFileReadsAsEmpty() {
     for (const char* key : {"Settings", "CommPort", "Handshaking", "Echo"})
         QCOMPARE(store.GetSetting(app, section, QLatin1String(key), QString()), QString());
     // Saving into it must not crash either.
-    store.SaveSetting(app, section, QStringLiteral("Echo"), QStringLiteral("True"));
+    store.SaveSetting(app, section, QStringLiteral("Echo"), QStringLiteral("True"), nullptr);
+}
+
+void tst_settingsstore::failedSaveSaysWhereAndWhy_data() {
+    QTest::addColumn<QString>("path"); // relative: inside a fresh folder
+    QTest::newRow("a folder where the file should be") << "Velmora.conf/";
+    QTest::newRow("a folder nobody may write in") << "/sys/Velmora.conf";
+}
+
+// A save that does not reach the store says so, with the file and a reason.
+void tst_settingsstore::failedSaveSaysWhereAndWhy() {
+    QFETCH(QString, path);
+    QTemporaryDir dir;
+    if (path.endsWith('/')) {
+        path = dir.filePath(path.chopped(1));
+        QVERIFY(QDir().mkdir(path));
+    }
+    QSettingsStore store(path);
+    QString error;
+    QVERIFY(
+        !store.SaveSetting(app, section, QStringLiteral("Echo"), QStringLiteral("True"), &error));
+    const QString head = QStringLiteral("設定を %1 に保存できません: ").arg(path);
+    QVERIFY2(error.startsWith(head) && error.size() > head.size(), qPrintable(error));
 }
 
 void tst_settingsstore::corruptFileIsReplacedOnSave() {
@@ -105,7 +130,8 @@ void tst_settingsstore::corruptFileIsReplacedOnSave() {
     const QString path = dir.filePath(QStringLiteral("Velmora.conf"));
     writeFile(path, QByteArray("\x00\xff\xfe[[[\n=\n\\\x01", 12));
     QSettingsStore store(path);
-    store.SaveSetting(app, section, QStringLiteral("Settings"), QStringLiteral("9600,n,8,1"));
+    QVERIFY(store.SaveSetting(app, section, QStringLiteral("Settings"),
+                              QStringLiteral("9600,n,8,1"), nullptr));
     QCOMPARE(store.GetSetting(app, section, QStringLiteral("Settings"), QString()),
              QStringLiteral("9600,n,8,1"));
 }
@@ -117,13 +143,15 @@ void tst_settingsstore::saveReplacesFileWhole() {
     const QString path = dir.filePath(QStringLiteral("Velmora.conf"));
     const QString oldName = dir.filePath(QStringLiteral("old.conf"));
     QSettingsStore store(path);
-    store.SaveSetting(app, section, QStringLiteral("Settings"), QStringLiteral("9600,n,8,1"));
+    QVERIFY(store.SaveSetting(app, section, QStringLiteral("Settings"),
+                              QStringLiteral("9600,n,8,1"), nullptr));
     const QByteArray before = readFile(path);
     QVERIFY(!before.isEmpty());
     QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(oldName).constData()) ==
             0);
 
-    store.SaveSetting(app, section, QStringLiteral("Settings"), QStringLiteral("4800,e,7,2"));
+    QVERIFY(store.SaveSetting(app, section, QStringLiteral("Settings"),
+                              QStringLiteral("4800,e,7,2"), nullptr));
 
     QCOMPARE(readFile(oldName), before);
     QCOMPARE(store.GetSetting(app, section, QStringLiteral("Settings"), QString()),

@@ -1,7 +1,6 @@
 #include "FakeSerialCtl.h"
 #include "ScriptedPrompts.h"
 #include "platform/SettingsStore.h"
-#include "settings/LocalEcho.h"
 #include "settings/PortSettings.h"
 #include "settings/frmProperties.h"
 
@@ -68,7 +67,6 @@ private slots:
     void clicksRunTheHandlers();
     void ok_data();
     void ok();
-    void okAgainAfterFailedReopen();
     void unofferedValuesAreRefusedOnOK_data();
     void unofferedValuesAreRefusedOnOK();
     void cancelChangesNothing();
@@ -81,6 +79,7 @@ private:
     ReportingSerial serial;
     ScriptedPrompts prompts;
     MemorySettingsStore store;
+    bool LocalEcho = false; // the main window's
 };
 
 void tst_frmproperties::init() {
@@ -92,6 +91,7 @@ void tst_frmproperties::init() {
     prompts.clear();
     store.values.clear();
     store.saves = 0;
+    store.failure.clear();
 }
 
 void tst_frmproperties::setUpComponent(bool open) {
@@ -115,7 +115,7 @@ std::function<void()> tst_frmproperties::recordRefresh() {
 
 void tst_frmproperties::composition() {
     setUpComponent(false);
-    frmProperties dialog(serial, store, prompts, {});
+    frmProperties dialog(serial, store, prompts, LocalEcho, {});
     QCOMPARE(dialog.windowTitle(), QStringLiteral("通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ"));
     QVERIFY(dialog.isModal());
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
@@ -187,7 +187,7 @@ void tst_frmproperties::showsComponentValues() {
     serial.reportedSettings = settings;
     serial.reportedPort = qint16(port);
     LocalEcho = echo;
-    frmProperties dialog(serial, store, prompts, {});
+    frmProperties dialog(serial, store, prompts, LocalEcho, {});
 
     QCOMPARE(QStringList({dialog.cboPort->currentText(), dialog.cboSpeed->currentText(),
                           dialog.cboParity->currentText(), dialog.cboDataBits->currentText(),
@@ -205,7 +205,7 @@ void tst_frmproperties::showsComponentValues() {
 void tst_frmproperties::eachValueOnceAcrossOpenings() {
     setUpComponent(false);
     for (int opening = 0; opening < 2; ++opening) {
-        frmProperties dialog(serial, store, prompts, {});
+        frmProperties dialog(serial, store, prompts, LocalEcho, {});
         if (opening == 1)
             dialog.LoadPropertySettings();
         QCOMPARE(items(dialog.cboPort), offeredPorts());
@@ -219,7 +219,7 @@ void tst_frmproperties::eachValueOnceAcrossOpenings() {
 
 void tst_frmproperties::clicksRunTheHandlers() {
     setUpComponent(false);
-    frmProperties dialog(serial, store, prompts, {});
+    frmProperties dialog(serial, store, prompts, LocalEcho, {});
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
 
@@ -273,15 +273,25 @@ void tst_frmproperties::ok_data() {
         << QStringList()
         << QStringList{"CommPort=5", "Echo=False", "Handshaking=2", "Settings=9600,n,8,1"} << true
         << true << 5;
-    QTest::newRow("other port that cannot open: old number back, closed, nothing saved")
+    QTest::newRow("other port that cannot open: the old connection back, nothing saved")
         << true << 5 << "9600" << 0 << "5"
-        << ""
-        << QStringList{"PortOpen=False", "CommPort=5", "PortOpen=True", "refresh:closed",
-                       "CommPort=3"}
-        << QStringList{"COM5 を開けません"} << QStringList() << false << false << 3;
+        << "" << QStringList{"PortOpen=False", "CommPort=5",    "PortOpen=True",
+                             "CommPort=3",     "PortOpen=True", "refresh:open"}
+        << QStringList{"COM5 を開けません"} << QStringList() << false << true << 3;
+    QTest::newRow("neither port opens: closed, the warning says both")
+        << true << 5 << "9600" << 0 << "5,3"
+        << "" << QStringList{"PortOpen=False", "CommPort=5",    "PortOpen=True",
+                             "CommPort=3",     "PortOpen=True", "refresh:closed"}
+        << QStringList{"COM5 を開けません\nCOM3 を開けません"} << QStringList() << false << false
+        << 3;
+    QTest::newRow("store that cannot be written: one warning, applied, closed")
+        << false << 3 << "19200" << 0 << ""
+        << "store" << QStringList{"Settings=19200,N,8,1", "Handshaking=2"}
+        << QStringList{"設定を /ro/Velmora.conf に保存できません: 読み取り専用です"}
+        << QStringList() << true << false << 3;
     QTest::newRow("port that cannot be closed: number kept, port still open, nothing saved")
         << true << 5 << "9600" << 0 << ""
-        << "PortOpen" << QStringList{"CommPort=5", "refresh:open", "CommPort=3"}
+        << "PortOpen" << QStringList{"CommPort=5", "CommPort=3", "refresh:open"}
         << QStringList{"ポートが開いている間は変更できません"} << QStringList() << false << true
         << 3;
     QTest::newRow("echo only: saved as True")
@@ -320,14 +330,17 @@ void tst_frmproperties::ok() {
     QFETCH(int, portAfter);
 
     setUpComponent(open);
-    frmProperties dialog(serial, store, prompts, recordRefresh());
+    frmProperties dialog(serial, store, prompts, LocalEcho, recordRefresh());
     dialog.show();
     dialog.cboPort->setCurrentIndex(port - 1);
     dialog.cboSpeed->setCurrentIndex(dialog.cboSpeed->findText(speed));
     dialog.optEcho[echo]->click();
-    if (!missing.isEmpty())
-        serial.missingPorts.insert(qint16(missing.toInt()));
-    if (!failOn.isEmpty())
+    for (const QString& number : missing.split(',', Qt::SkipEmptyParts))
+        serial.missingPorts.insert(qint16(number.toInt()));
+    if (failOn == "store")
+        store.failure =
+            QStringLiteral("設定を /ro/Velmora.conf に保存できません: 読み取り専用です");
+    else if (!failOn.isEmpty())
         serial.failOn.insert(failOn);
 
     dialog.cmdOK->click();
@@ -346,26 +359,6 @@ void tst_frmproperties::ok() {
         QCOMPARE(dialog.cboSpeed->currentText(), speed);
         QCOMPARE(checkedIndex(dialog.optEcho), echo);
     }
-}
-
-void tst_frmproperties::okAgainAfterFailedReopen() {
-    setUpComponent(true);
-    serial.missingPorts.insert(5);
-    frmProperties dialog(serial, store, prompts, recordRefresh());
-    dialog.show();
-    dialog.cboPort->setCurrentIndex(4);
-    dialog.cmdOK_Click();
-    QCOMPARE(prompts.messageCount(), 1);
-    QVERIFY(dialog.isVisible());
-    serial.calls.clear();
-
-    dialog.cmdOK_Click();
-
-    QCOMPARE(serial.calls, QStringList({"CommPort=5", "Settings=9600,N,8,1", "Handshaking=2"}));
-    QCOMPARE(prompts.messageCount(), 1);
-    QVERIFY(!dialog.isVisible());
-    QVERIFY(!serial.PortOpen());
-    QCOMPARE(saved(store).first(), QStringLiteral("CommPort=5"));
 }
 
 void tst_frmproperties::unofferedValuesAreRefusedOnOK_data() {
@@ -389,7 +382,7 @@ void tst_frmproperties::unofferedValuesAreRefusedOnOK() {
     setUpComponent(false);
     serial.reportedSettings = settings;
     serial.reportedPort = qint16(port);
-    frmProperties dialog(serial, store, prompts, recordRefresh());
+    frmProperties dialog(serial, store, prompts, LocalEcho, recordRefresh());
     dialog.show();
 
     dialog.cmdOK_Click();
@@ -402,7 +395,7 @@ void tst_frmproperties::unofferedValuesAreRefusedOnOK() {
 
 void tst_frmproperties::cancelChangesNothing() {
     setUpComponent(true);
-    frmProperties dialog(serial, store, prompts, recordRefresh());
+    frmProperties dialog(serial, store, prompts, LocalEcho, recordRefresh());
     dialog.show();
     dialog.cboPort->setCurrentIndex(7);
     dialog.cboSpeed->setCurrentIndex(0);

@@ -2,7 +2,6 @@
 #include "ScriptedPrompts.h"
 #include "platform/Failure.h"
 #include "platform/SettingsStore.h"
-#include "settings/LocalEcho.h"
 #include "settings/PortSettings.h"
 
 #include <QtTest>
@@ -33,7 +32,6 @@ QStringList warnings(const QStringList& texts) {
 class tst_portsettings : public QObject {
     Q_OBJECT
 private slots:
-    void init() { LocalEcho = false; }
 
     void parse_data();
     void parse();
@@ -207,12 +205,12 @@ void tst_portsettings::loading() {
     ScriptedPrompts prompts;
     MemorySettingsStore store;
     fillStore(store, stored);
-    LocalEcho = echoBefore;
+    bool LocalEcho = echoBefore;
     PendingFailure pending;
     if (!earlierFailure.isEmpty())
         pending.record(earlierFailure);
 
-    runLoadingSequence(serial, store, prompts, pending);
+    runLoadingSequence(serial, store, prompts, pending, LocalEcho);
 
     QCOMPARE(serial.calls, applied);
     QCOMPARE(prompts.log, warnings(shown));
@@ -226,10 +224,9 @@ void tst_portsettings::savingWritesReadBack() {
     serial.setCommPort(12);
     serial.setSettings(QStringLiteral("115200,E,7,1.5"));
     serial.setHandshaking(3);
-    LocalEcho = true;
     MemorySettingsStore store;
 
-    runSavingSequence(serial, store);
+    QVERIFY(runSavingSequence(serial, store, true, nullptr));
 
     QCOMPARE(store.values.value(storeKey("Settings")), QStringLiteral("115200,e,7,1.5"));
     QCOMPARE(store.values.value(storeKey("CommPort")), QStringLiteral("12"));
@@ -256,7 +253,7 @@ void tst_portsettings::savingGoesOnPastFailures() {
     serial.failOn.insert(failing);
     MemorySettingsStore store;
 
-    runSavingSequence(serial, store);
+    QVERIFY(runSavingSequence(serial, store, false, nullptr));
 
     QStringList saved;
     for (const QString& key : store.values.keys())

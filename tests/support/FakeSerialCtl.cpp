@@ -22,7 +22,9 @@ void FakeSerialCtl::setPortOpen(bool open) {
     if (open && missingPorts.contains(m_port))
         throw Failure(QStringLiteral("COM%1 を開けません").arg(m_port));
     m_open = open;
-    if (!open)
+    if (open)
+        m_in.clear(); // as the component: a new connection starts empty
+    else
         emit PortClosed();
 }
 

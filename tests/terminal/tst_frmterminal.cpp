@@ -7,7 +7,6 @@
 #include "platform/Clock.h"
 #include "platform/Failure.h"
 #include "platform/SettingsStore.h"
-#include "settings/LocalEcho.h"
 #include "terminal/ClickableImage.h"
 #include "terminal/frmTerminal.h"
 
@@ -127,7 +126,6 @@ QString describe(const QList<QAction*>& actions, bool tips = false) {
 class tst_frmTerminal : public QObject {
     Q_OBJECT
 private slots:
-    void init() { LocalEcho = false; }
     void composition_data();
     void composition();
     void toolbarDispatch_data();
@@ -344,7 +342,7 @@ void tst_frmTerminal::startUp() {
                  .arg(s.serial.Settings())
                  .arg(s.serial.CommPort())
                  .arg(s.serial.Handshaking())
-                 .arg(onOff(LocalEcho)),
+                 .arg(onOff(w->LocalEcho)),
              applied);
     // The window opens normally whatever the store held.
     QVERIFY(w->LineStarted);

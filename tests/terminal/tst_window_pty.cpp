@@ -9,7 +9,6 @@
 #include "platform/CodePage.h"
 #include "platform/SettingsStore.h"
 #include "serial/SerialCtl.h"
-#include "settings/LocalEcho.h"
 #include "settings/frmProperties.h"
 #include "terminal/ClickableImage.h"
 #include "terminal/frmTerminal.h"
@@ -112,7 +111,6 @@ private slots:
     }
 
     void keysWithEchoOffSendOneLine() {
-        LocalEcho = false;
         Rig r;
         QVERIFY(r.openPort());
         QTest::keyClick(r.w->txtTerm, Qt::Key_A, Qt::NoModifier);
@@ -223,7 +221,7 @@ private slots:
         r.serial.setSettings("9600,N,8,1");
         QVERIFY(r.openPort());
         int refreshes = 0;
-        frmProperties dialog(r.serial, r.store, r.prompts, [&] { ++refreshes; });
+        frmProperties dialog(r.serial, r.store, r.prompts, r.w->LocalEcho, [&] { ++refreshes; });
         QCOMPARE(QStringList({dialog.cboPort->currentText(), dialog.cboSpeed->currentText(),
                               dialog.cboParity->currentText(), dialog.cboDataBits->currentText(),
                               dialog.cboStopBits->currentText()}),

@@ -1,3 +1,0 @@
-#include "settings/LocalEcho.h"
-
-bool LocalEcho = false;
