@@ -1,12 +1,15 @@
 #include "datapath/TerminalEdit.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -22,7 +25,42 @@ bool isStructural(char16_t ch) {
     return ch == 0x2029 || ch == 0xFDD0 || ch == 0xFDD1 || ch == 0xFFFC;
 }
 
-// Keys the control keeps for itself even though they carry text.
+// Ctrl+letter (and Ctrl+[ \ ]) gives its control code to the key handler, as
+// in any terminal; 0 for other keys.
+int controlCode(const QKeyEvent* event) {
+    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::ControlModifier)
+        return 0;
+    const int key = event->key();
+    if (key >= Qt::Key_A && key <= Qt::Key_Z)
+        return key - Qt::Key_A + 1;
+    switch (key) {
+    case Qt::Key_BracketLeft:
+        return 27;
+    case Qt::Key_Backslash:
+        return 28;
+    case Qt::Key_BracketRight:
+        return 29;
+    default:
+        return 0;
+    }
+}
+
+// Copy and paste keep the terminal's keys: Ctrl+Shift+C or Ctrl+Insert,
+// Ctrl+Shift+V or Shift+Insert.
+enum class Clip { None, Copy, Paste };
+Clip clipboardKey(const QKeyEvent* event) {
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    if (modifiers == (Qt::ControlModifier | Qt::ShiftModifier))
+        return key == Qt::Key_C ? Clip::Copy : key == Qt::Key_V ? Clip::Paste : Clip::None;
+    if (key == Qt::Key_Insert)
+        return modifiers == Qt::ControlModifier ? Clip::Copy
+               : modifiers == Qt::ShiftModifier ? Clip::Paste
+                                                : Clip::None;
+    return Clip::None;
+}
+
+// Other keys that carry text but edit: the control keeps them.
 bool isEditingShortcut(QKeyEvent* event) {
     static const QKeySequence::StandardKey keys[] = {QKeySequence::Copy,
                                                      QKeySequence::Cut,
@@ -97,6 +135,14 @@ void TerminalEdit::flushReceived() const {
 bool TerminalEdit::event(QEvent* event) {
     if (m_deferred && event->type() != QEvent::Timer)
         flushReceived();
+    // No shortcut elsewhere takes the terminal's own keys.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (controlCode(key) != 0 || clipboardKey(key) != Clip::None) {
+            event->accept();
+            return true;
+        }
+    }
     return QPlainTextEdit::event(event);
 }
 
@@ -446,6 +492,23 @@ void TerminalEdit::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (const int code = controlCode(event)) {
+        typeCharacter(code);
+        event->accept();
+        return;
+    }
+    switch (clipboardKey(event)) {
+    case Clip::Copy:
+        copy();
+        event->accept();
+        return;
+    case Clip::Paste:
+        paste();
+        event->accept();
+        return;
+    case Clip::None:
+        break;
+    }
     const QString text = event->text();
     if (text.isEmpty() || isEditingShortcut(event)) {
         QPlainTextEdit::keyPressEvent(event);
@@ -454,6 +517,24 @@ void TerminalEdit::keyPressEvent(QKeyEvent* event) {
     for (const uint code : text.toUcs4())
         typeCharacter(int(code));
     event->accept();
+}
+
+// The standard menu names the editing keys; here Ctrl+letter is a control
+// code, so it shows the keys that do copy and paste in this control.
+void TerminalEdit::contextMenuEvent(QContextMenuEvent* event) {
+    std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
+    for (QAction* action : menu->actions()) {
+        const QString name = action->objectName();
+        if (name.isEmpty() || action->isSeparator())
+            continue;
+        QString text = action->text().section(QLatin1Char('\t'), 0, 0);
+        if (name == QLatin1String("edit-copy"))
+            text += QStringLiteral("\tCtrl+Shift+C");
+        else if (name == QLatin1String("edit-paste"))
+            text += QStringLiteral("\tCtrl+Shift+V");
+        action->setText(text);
+    }
+    menu->exec(event->globalPos());
 }
 
 void TerminalEdit::inputMethodEvent(QInputMethodEvent* event) {

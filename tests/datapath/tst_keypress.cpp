@@ -45,6 +45,8 @@ private slots:
     void refusedWriteKeepsTheLine();
     void inputMethodAndPasteAreTyped();
     void navigationIsNotTyping();
+    void controlKeys_data();
+    void controlKeys();
 };
 
 void tst_keypress::echoOffSendsWholeLines() {
@@ -178,12 +180,49 @@ void tst_keypress::navigationIsNotTyping() {
     for (const int key : {Qt::Key_Left, Qt::Key_Home, Qt::Key_Up, Qt::Key_End, Qt::Key_PageUp})
         QTest::keyClick(&kb.term, Qt::Key(key));
     QTest::keyClick(&kb.term, Qt::Key_Left, Qt::ShiftModifier);
-    QTest::keyClick(&kb.term, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(&kb.term, Qt::Key_C, Qt::ControlModifier);
+    kb.term.selectAll(); // from the context menu
+    QTest::keyClick(&kb.term, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(kb.offered, 0);
     QCOMPARE(kb.term.SelLength(), kb.term.TextLength());
     QCOMPARE(kb.term.Text(), QStringLiteral("abc\r\ndef"));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("abc\ndef"));
+}
+
+void tst_keypress::controlKeys_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("sent"); // Enter follows the key
+    const int ctrl = Qt::ControlModifier;
+    QTest::newRow("Ctrl+A is SOH") << int(Qt::Key_A) << ctrl << "\x01\r";
+    QTest::newRow("Ctrl+C is ETX") << int(Qt::Key_C) << ctrl << "\x03\r";
+    QTest::newRow("Ctrl+K is VT") << int(Qt::Key_K) << ctrl << "\x0b\r";
+    QTest::newRow("Ctrl+U is NAK") << int(Qt::Key_U) << ctrl << "\x15\r";
+    QTest::newRow("Ctrl+V is SYN") << int(Qt::Key_V) << ctrl << "\x16\r";
+    QTest::newRow("Ctrl+X is CAN") << int(Qt::Key_X) << ctrl << "\x18\r";
+    QTest::newRow("Ctrl+Y is EM") << int(Qt::Key_Y) << ctrl << "\x19\r";
+    QTest::newRow("Ctrl+Z is SUB") << int(Qt::Key_Z) << ctrl << "\x1a\r";
+    QTest::newRow("Ctrl+[ is ESC") << int(Qt::Key_BracketLeft) << ctrl << "\x1b\r";
+    QTest::newRow("Ctrl+Shift+V pastes")
+        << int(Qt::Key_V) << int(ctrl | Qt::ShiftModifier) << "PASTED\r";
+    QTest::newRow("Shift+Insert pastes")
+        << int(Qt::Key_Insert) << int(Qt::ShiftModifier) << "PASTED\r";
+}
+
+// Ctrl+letter is typed as its control code, even where the control would
+// edit with it; paste has its terminal keys.
+void tst_keypress::controlKeys() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, sent);
+    QGuiApplication::clipboard()->setText(QStringLiteral("pasted"));
+    if (QGuiApplication::clipboard()->text() != QStringLiteral("pasted"))
+        QSKIP("no clipboard on this platform");
+    Keyboard kb(false);
+    kb.received(QStringLiteral("shown"));
+    QTest::keyClick(&kb.term, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QTest::keyClick(&kb.term, Qt::Key_Return);
+    QCOMPARE(kb.serial.written, QStringList{sent});
+    QCOMPARE(kb.term.Text(), QStringLiteral("shown"));
 }
 
 QTEST_MAIN(tst_keypress)

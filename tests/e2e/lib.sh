@@ -173,10 +173,21 @@ click_disc() {
     xdotool mousemove 0 0
 }
 
-# The terminal's whole text, as a person gets it: select all and copy.
+# The terminal's whole text, as a person gets it: "select all" from the
+# context menu (its last item), then copy. Ctrl+A and Ctrl+C would go to the
+# line as control codes.
+WINDOWS_BEFORE_MENU=0
+visible_windows() { xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null | wc -l; }
+menu_shown() { [ "$(visible_windows)" -gt "$WINDOWS_BEFORE_MENU" ]; }
+menu_gone() { [ "$(visible_windows)" -le "$WINDOWS_BEFORE_MENU" ]; }
 terminal_text() {
     focus "$MAIN"
-    keys ctrl+a ctrl+c
+    WINDOWS_BEFORE_MENU=$(visible_windows)
+    keys Menu
+    wait_until 20 "the terminal's context menu" menu_shown
+    keys Up Return
+    wait_until 20 "the context menu to close" menu_gone
+    keys ctrl+shift+c
     timeout 10 xclip -o -selection clipboard 2>/dev/null
 }
 
