@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(appTitle());
+    installQtTranslations();
     // Latin text in the desktop's font, Japanese in a Japanese one rather than
     // whichever CJK face the font fallback happens to pick.
     QFont font = QApplication::font();

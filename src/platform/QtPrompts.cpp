@@ -4,9 +4,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 
 namespace {
 
@@ -60,6 +62,16 @@ QMessageBox::Icon iconOf(MsgIcon icon) {
 }
 
 } // namespace
+
+bool installQtTranslations() {
+    auto* translator = new QTranslator(qApp);
+    if (!translator->load(QStringLiteral("qtbase_ja"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
 
 QWidget* QtPrompts::owner() const {
     // The active window is null while another program has the focus, and a

@@ -5,6 +5,11 @@
 #include <QPointer>
 #include <QWidget>
 
+// Qt's own texts (the text boxes' context menus, the file dialog's tool tips
+// and headers) in Japanese like the rest of the program, whatever the locale.
+// False when Qt's translations are not installed.
+bool installQtTranslations();
+
 // The real boxes: QMessageBox, QInputDialog and a QFileDialog that looks and
 // behaves the same on every desktop. Each box is modal over the dialog that
 // is open, else over the owner window, whether or not it has the focus.

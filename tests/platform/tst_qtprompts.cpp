@@ -5,12 +5,16 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
+#include <memory>
 
 Q_DECLARE_METATYPE(MsgButtons)
 Q_DECLARE_METATYPE(MsgIcon)
@@ -50,6 +54,7 @@ private slots:
     void inputBox();
     void fileOpen_data();
     void fileOpen();
+    void qtTextsAreJapanese();
 };
 
 void tst_QtPrompts::messageBox_data() {
@@ -205,6 +210,22 @@ void tst_QtPrompts::fileOpen() {
         QCOMPARE(chosen.path, QDir(dir.path()).filePath(fileTitle));
         QCOMPARE(chosen.typed, reportedTyped);
     }
+}
+
+// A text box's own context menu speaks Japanese, whatever the locale.
+void tst_QtPrompts::qtTextsAreJapanese() {
+    QVERIFY(installQtTranslations());
+    QPlainTextEdit edit;
+    std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        if (!action->isSeparator())
+            texts << action->text().section('\t', 0, 0);
+    QCOMPARE(texts.size(), 7); // undo, redo, cut, copy, paste, delete, select all
+    for (const QString& text : texts)
+        QVERIFY2(
+            std::any_of(text.begin(), text.end(), [](QChar ch) { return ch.unicode() > 0x2FFF; }),
+            qPrintable(text));
 }
 
 QTEST_MAIN(tst_QtPrompts)
