@@ -3,10 +3,10 @@
 #include "platform/CodePage.h"
 #include "platform/Failure.h"
 #include "platform/SystemError.h"
+#include "serial/LineSettings.h"
 #include "serial/PortResolver.h"
 #include "serial/TermiosHelpers.h"
 
-#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -21,56 +21,6 @@ constexpr int lostMarker = -1;
 constexpr int closedMarker = -2;
 constexpr int pollInterval = 30;
 constexpr int readChunk = 4096;
-
-struct SettingsParts {
-    int speed = 0;
-    char parity = 'n';
-    int dataBits = 8;
-    QString stopBits;
-};
-
-bool parseSettingsText(const QString& text, SettingsParts& parts) {
-    static const QRegularExpression form(
-        QStringLiteral("^(\\d{1,8}),([eEoOnNmMsS]),([4-8]),(1|1\\.5|2)$"));
-    const auto match = form.match(text);
-    if (!match.hasMatch())
-        return false;
-    parts.speed = match.captured(1).toInt();
-    parts.parity = match.captured(2).toLower().at(0).toLatin1();
-    parts.dataBits = match.captured(3).toInt();
-    parts.stopBits = match.captured(4);
-    return true;
-}
-
-// What a UART can be told; empty when it can, else why not.
-QString lineConfigFor(const SettingsParts& parts, int handshaking, LineConfig& config) {
-    if (parts.dataBits == 4)
-        return QStringLiteral("データ ビット 4 は使えません (5 から 8 まで)");
-    if (parts.stopBits == QLatin1String("1.5") && parts.dataBits != 5)
-        return QStringLiteral("ストップ ビット 1.5 はデータ ビットが 5 のときだけ使えます");
-    config.speed = parts.speed;
-    config.parity = parts.parity;
-    config.dataBits = parts.dataBits;
-    config.twoStopBits = parts.stopBits != QLatin1String("1");
-    config.handshaking = handshaking;
-    return {};
-}
-
-QString flowName(int mode) {
-    static const char* const names[] = {"なし", "Xon/Xoff", "RTS", "Xon/RTS"};
-    return mode >= 0 && mode <= 3 ? QString::fromUtf8(names[mode]) : QString::number(mode);
-}
-
-QString describeConfig(const LineConfig& config) {
-    const QString stop = config.twoStopBits
-                             ? (config.dataBits == 5 ? QStringLiteral("1.5") : QStringLiteral("2"))
-                             : QStringLiteral("1");
-    return QStringLiteral("%1,%2,%3,%4 (フロー制御: %5)")
-        .arg(config.speed)
-        .arg(QLatin1Char(config.parity))
-        .arg(config.dataBits)
-        .arg(stop, flowName(config.handshaking));
-}
 
 // The first character, a surrogate pair kept whole.
 QString firstCharacter(const QString& text) {
@@ -130,14 +80,12 @@ void SerialCtl::setPortOpen(bool open) {
 }
 
 void SerialCtl::openPort() {
-    SettingsParts parts;
-    parseSettingsText(m_settings, parts);
     LineConfig config;
-    const QString refusal = lineConfigFor(parts, m_handshaking, config);
+    const QString refusal = m_settings.toConfig(m_handshaking, config);
     if (!refusal.isEmpty())
         throw Failure(QStringLiteral("Com%1 を開けません: %2 (設定 %3)")
                           .arg(m_port)
-                          .arg(refusal, m_settings));
+                          .arg(refusal, m_settings.compose()));
 
     const QStringList present = presentSerialDevices();
     const ResolvedPort port = resolvePort(m_port, portLinkDir(), present);
@@ -260,7 +208,9 @@ void SerialCtl::applyConfig(const LineConfig& config, const LineConfig* restore)
         if (restore)
             m_backend->apply(*restore);
         throw Failure(QStringLiteral("%1 は設定 %2 を受け付けませんでした。実際の設定: %3")
-                          .arg(portName(), describeConfig(config), describeConfig(actual)));
+                          .arg(portName(),
+                               LineSettings::fromConfig(config).describe(config.handshaking),
+                               LineSettings::fromConfig(actual).describe(actual.handshaking)));
     }
     // A rate a little off is what UARTs make; the request stands.
     m_applied = config;
@@ -283,27 +233,17 @@ void SerialCtl::setCommPort(qint16 port) {
 }
 
 QString SerialCtl::Settings() const {
-    return m_settings;
+    return m_settings.compose();
 }
 
-void SerialCtl::setSettings(const QString& settings) {
-    SettingsParts parts;
-    if (!parseSettingsText(settings, parts))
-        throw Failure(QStringLiteral("設定 \"%1\" は無効です。速度,パリティ (E/O/N/M/S),"
-                                     "データ ビット (4-8),ストップ ビット (1/1.5/2) を"
-                                     "空白なしで指定してください (例: 9600,n,8,1)。")
-                          .arg(settings));
-    if (parts.speed < 50 || parts.speed > 4000000)
-        throw Failure(
-            QStringLiteral("速度 %1 は使えません (50 から 4000000 まで)。").arg(parts.speed));
-    const QString normalized = QStringLiteral("%1,%2,%3,%4")
-                                   .arg(parts.speed)
-                                   .arg(QLatin1Char(parts.parity))
-                                   .arg(parts.dataBits)
-                                   .arg(parts.stopBits);
+void SerialCtl::setSettings(const QString& text) {
+    const QString refusal = LineSettings::validate(text);
+    if (!refusal.isEmpty())
+        throw Failure(refusal);
+    const LineSettings settings = *LineSettings::parse(text);
     if (m_open)
-        applyToOpenPort(normalized, m_handshaking);
-    m_settings = normalized;
+        applyToOpenPort(settings, m_handshaking);
+    m_settings = settings;
 }
 
 qint32 SerialCtl::Handshaking() const {
@@ -318,14 +258,12 @@ void SerialCtl::setHandshaking(qint32 mode) {
     m_handshaking = mode;
 }
 
-void SerialCtl::applyToOpenPort(const QString& settings, int handshaking) {
-    SettingsParts parts;
-    parseSettingsText(settings, parts);
+void SerialCtl::applyToOpenPort(const LineSettings& settings, int handshaking) {
     LineConfig config;
-    const QString refusal = lineConfigFor(parts, handshaking, config);
+    const QString refusal = settings.toConfig(handshaking, config);
     if (!refusal.isEmpty())
-        throw Failure(
-            QStringLiteral("%1 に設定 %2 を適用できません: %3").arg(portName(), settings, refusal));
+        throw Failure(QStringLiteral("%1 に設定 %2 を適用できません: %3")
+                          .arg(portName(), settings.compose(), refusal));
     const LineConfig previous = m_applied;
     applyConfig(config, &previous);
 }

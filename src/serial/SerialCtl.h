@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/ISerialCtl.h"
+#include "serial/LineSettings.h"
 #include "serial/ParmrkDecoder.h"
 #include "serial/SerialBackend.h"
 
@@ -60,7 +61,7 @@ public:
 private:
     void openPort();
     void closePort();
-    void applyToOpenPort(const QString& settings, int handshaking);
+    void applyToOpenPort(const LineSettings& settings, int handshaking);
     void applyConfig(const LineConfig& config, const LineConfig* restore);
     QString portName() const;
 
@@ -89,7 +90,7 @@ private:
 
     bool m_open = false;
     qint16 m_port = 1;
-    QString m_settings = QStringLiteral("9600,n,8,1");
+    LineSettings m_settings;
     qint32 m_handshaking = 0;
     qint16 m_inputLen = 0, m_rthreshold = 1, m_sthreshold = 0;
     QString m_parityReplace = QStringLiteral("?");

@@ -4,77 +4,52 @@
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
 #include "serial/ISerialCtl.h"
+#include "serial/LineSettings.h"
 
 #include <cmath>
 #include <limits>
 
-QStringList offeredPorts() {
-    QStringList ports;
+OfferedList offeredPorts() {
+    OfferedList ports;
     for (int port = 1; port <= 16; ++port)
-        ports << QStringLiteral("Com%1").arg(port);
+        ports.append({QStringLiteral("Com%1").arg(port), port});
     return ports;
 }
 
-QStringList offeredSpeeds() {
-    return {QStringLiteral("110"),   QStringLiteral("300"),    QStringLiteral("600"),
-            QStringLiteral("1200"),  QStringLiteral("2400"),   QStringLiteral("4800"),
-            QStringLiteral("9600"),  QStringLiteral("14400"),  QStringLiteral("19200"),
-            QStringLiteral("28800"), QStringLiteral("38400"),  QStringLiteral("56000"),
-            QStringLiteral("57600"), QStringLiteral("115200"), QStringLiteral("128000"),
-            QStringLiteral("256000")};
+OfferedList offeredSpeeds() {
+    OfferedList speeds;
+    for (const int speed : {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400,
+                            56000, 57600, 115200, 128000, 256000})
+        speeds.append({QString::number(speed), speed});
+    return speeds;
 }
 
-QStringList offeredParities() {
-    return {QStringLiteral("Even"), QStringLiteral("Odd"), QStringLiteral("None"),
-            QStringLiteral("Mark"), QStringLiteral("Space")};
+OfferedList offeredParities() {
+    // The letter written is the name's initial; the one read back is lower case.
+    OfferedList parities;
+    for (const char* name : {"Even", "Odd", "None", "Mark", "Space"})
+        parities.append({QLatin1String(name), QString(QLatin1Char(name[0])).toLower()});
+    return parities;
 }
 
-QStringList offeredDataBits() {
-    return {QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"),
-            QStringLiteral("8")};
+OfferedList offeredDataBits() {
+    OfferedList dataBits;
+    for (int bits = 4; bits <= 8; ++bits)
+        dataBits.append({QString::number(bits), bits});
+    return dataBits;
 }
 
-QStringList offeredStopBits() {
-    return {QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")};
+OfferedList offeredStopBits() {
+    return {{QStringLiteral("1"), int(StopBits::One)},
+            {QStringLiteral("1.5"), int(StopBits::OneAndHalf)},
+            {QStringLiteral("2"), int(StopBits::Two)}};
 }
 
 QStringList offeredFlowModes() {
-    return {QStringLiteral("なし"), QStringLiteral("Xon/Xoff"), QStringLiteral("RTS"),
-            QStringLiteral("Xon/RTS")};
-}
-
-// One character at a 0-based index, or empty when the index is outside.
-static QString charAt(const QString& text, qsizetype index) {
-    if (index < 0 || index >= text.size())
-        return QString();
-    return text.mid(index, 1);
-}
-
-ParsedSettings parseSettings(const QString& settings) {
-    const qsizetype length = settings.size();
-    const qsizetype offset = settings.contains(QLatin1Char('.')) ? 2 : 0;
-    ParsedSettings parsed;
-    const qsizetype speedLength = length - 6 - offset;
-    if (speedLength > 0)
-        parsed.speed = settings.left(speedLength);
-    parsed.parity = charAt(settings, length - 5 - offset);
-    parsed.dataBits = charAt(settings, length - 3 - offset);
-    if (length >= 1 + offset)
-        parsed.stopBits = settings.right(1 + offset);
-    return parsed;
-}
-
-int parityPosition(const QString& letter) {
-    static const QString letters = QStringLiteral("eonms");
-    if (letter.size() != 1)
-        return -1;
-    return int(letters.indexOf(letter.at(0)));
-}
-
-QString composeSettings(const QString& speed, const QString& parity, const QString& dataBits,
-                        const QString& stopBits) {
-    return speed.trimmed() + QLatin1Char(',') + parity.left(1) + QLatin1Char(',') +
-           dataBits.trimmed() + QLatin1Char(',') + stopBits.trimmed();
+    QStringList modes;
+    for (qint32 mode = 0; mode <= 3; ++mode)
+        modes << flowControlName(mode);
+    return modes;
 }
 
 // A stored number as an integer of [low, high]: a fraction rounds half to
@@ -124,7 +99,7 @@ static bool checkPending(PendingFailure& pending, Prompts& prompts) {
 
 static void loadStoredValues(ISerialCtl& serial, SettingsStore& store, Prompts& prompts,
                              PendingFailure& pending, bool& LocalEcho) {
-    const QString settings = stored(store, "Settings");
+    const QString settings = stored(store, StoredKey::Settings);
     if (!settings.isEmpty()) {
         pending.attempt([&] { serial.setSettings(settings); });
         if (checkPending(pending, prompts))
@@ -132,18 +107,18 @@ static void loadStoredValues(ISerialCtl& serial, SettingsStore& store, Prompts& 
     }
 
     // A port number that does not apply is looked at only with the flow mode.
-    const QString port = stored(store, "CommPort");
+    const QString port = stored(store, StoredKey::CommPort);
     if (!port.isEmpty())
         pending.attempt([&] { serial.setCommPort(storedInteger16(port)); });
 
-    const QString flow = stored(store, "Handshaking");
+    const QString flow = stored(store, StoredKey::Handshaking);
     if (!flow.isEmpty()) {
         pending.attempt([&] { serial.setHandshaking(storedInteger32(flow)); });
         if (checkPending(pending, prompts))
             return;
     }
 
-    if (const auto echo = storedBoolean(stored(store, "Echo")))
+    if (const auto echo = storedBoolean(stored(store, StoredKey::Echo)))
         LocalEcho = *echo;
 }
 
@@ -170,9 +145,10 @@ bool runSavingSequence(ISerialCtl& serial, SettingsStore& store, bool LocalEcho,
                 *error = why;
         }
     };
-    save("Settings", [&] { return serial.Settings(); });
-    save("CommPort", [&] { return QString::number(serial.CommPort()); });
-    save("Handshaking", [&] { return QString::number(serial.Handshaking()); });
-    save("Echo", [&] { return LocalEcho ? QStringLiteral("True") : QStringLiteral("False"); });
+    save(StoredKey::Settings, [&] { return serial.Settings(); });
+    save(StoredKey::CommPort, [&] { return QString::number(serial.CommPort()); });
+    save(StoredKey::Handshaking, [&] { return QString::number(serial.Handshaking()); });
+    save(StoredKey::Echo,
+         [&] { return LocalEcho ? QStringLiteral("True") : QStringLiteral("False"); });
     return saved;
 }

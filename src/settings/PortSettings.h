@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <optional>
 
 class ISerialCtl;
@@ -9,26 +11,21 @@ class SettingsStore;
 class Prompts;
 class PendingFailure;
 
-// The values the program offers, in list order.
-QStringList offeredPorts();     // "Com1" .. "Com16"
-QStringList offeredSpeeds();    // 110 .. 256000, sixteen values
-QStringList offeredParities();  // "Even", "Odd", "None", "Mark", "Space"
-QStringList offeredDataBits();  // "4" .. "8"
-QStringList offeredStopBits();  // "1", "1.5", "2"
-QStringList offeredFlowModes(); // "なし", "Xon/Xoff", "RTS", "Xon/RTS"
-
-struct ParsedSettings {
-    QString speed, parity, dataBits, stopBits;
+// One entry of a list the dialog offers: the text shown and the value it
+// stands for (the lists are selected by value, never by position).
+struct OfferedItem {
+    QString text;
+    QVariant value;
 };
+using OfferedList = QList<OfferedItem>;
 
-// Splits a settings text by field widths taken from its end; a text too
-// short for its fields gives empty fields.
-ParsedSettings parseSettings(const QString& settings);
-// Position of a parity letter in the offered list (lower case only), or -1.
-int parityPosition(const QString& letter);
-// speed,parity-initial,databits,stopbits with blanks trimmed; not validated.
-QString composeSettings(const QString& speed, const QString& parity, const QString& dataBits,
-                        const QString& stopBits);
+// The values the program offers, in list order.
+OfferedList offeredPorts();     // "Com1" .. "Com16": port number
+OfferedList offeredSpeeds();    // 110 .. 256000, sixteen values: LineSettings::speed
+OfferedList offeredParities();  // "Even", "Odd", "None", "Mark", "Space": the letter
+OfferedList offeredDataBits();  // "4" .. "8": LineSettings::dataBits
+OfferedList offeredStopBits();  // "1", "1.5", "2": int(StopBits)
+QStringList offeredFlowModes(); // "なし", "Xon/Xoff", "RTS", "Xon/RTS"; the mode is the index
 
 // Conversions of stored texts. A fraction rounds half to even; text that is
 // no number throws Failure("型が一致しません。"), a number out of range
@@ -44,6 +41,13 @@ inline QString settingsApp() {
 inline QString settingsSection() {
     return QStringLiteral("Properties");
 }
+// The stored keys.
+namespace StoredKey {
+inline constexpr const char* Settings = "Settings";
+inline constexpr const char* CommPort = "CommPort";
+inline constexpr const char* Handshaking = "Handshaking";
+inline constexpr const char* Echo = "Echo";
+} // namespace StoredKey
 
 // The start-up loading sequence. `pending` carries a failure recorded by the
 // window's load before it; a check that finds one shows it as a warning and

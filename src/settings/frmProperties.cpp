@@ -4,6 +4,7 @@
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
 #include "serial/ISerialCtl.h"
+#include "serial/LineSettings.h"
 #include "settings/PortSettings.h"
 
 #include <QButtonGroup>
@@ -32,9 +33,10 @@ template <class Read> auto readForDisplay(Read&& read) -> std::optional<decltype
     }
 }
 
-void fill(QComboBox* list, const QStringList& items) {
+void fill(QComboBox* list, const OfferedList& items) {
     list->clear();
-    list->addItems(items);
+    for (const OfferedItem& item : items)
+        list->addItem(item.text, item.value);
     // Filling a list selects its first item; nothing is selected until the
     // component's value is.
     list->setCurrentIndex(-1);
@@ -50,8 +52,9 @@ void fitText(QLabel* label) {
     label->setFont(font);
 }
 
-void selectText(QComboBox* list, const QString& text) {
-    list->setCurrentIndex(list->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+// Nothing is selected for a value the list does not offer.
+void selectValue(QComboBox* list, const QVariant& value) {
+    list->setCurrentIndex(list->findData(value));
 }
 
 } // namespace
@@ -198,18 +201,16 @@ void frmProperties::LoadPropertySettings() {
     fill(cboParity, offeredParities());
     fill(cboStopBits, offeredStopBits());
 
-    if (const auto settings = readForDisplay([&] { return m_serial.Settings(); })) {
-        const ParsedSettings parsed = parseSettings(*settings);
-        selectText(cboSpeed, parsed.speed);
-        const int parity = parityPosition(parsed.parity);
-        if (parity >= 0)
-            cboParity->setCurrentIndex(parity);
-        selectText(cboDataBits, parsed.dataBits);
-        selectText(cboStopBits, parsed.stopBits);
+    const auto text = readForDisplay([&] { return m_serial.Settings(); });
+    if (const auto settings = text ? LineSettings::parse(*text) : std::nullopt) {
+        selectValue(cboSpeed, settings->speed);
+        selectValue(cboParity, QString(QLatin1Char(settings->parity)));
+        selectValue(cboDataBits, settings->dataBits);
+        selectValue(cboStopBits, int(settings->stopBits));
     }
 
-    const auto port = readForDisplay([&] { return m_serial.CommPort(); });
-    cboPort->setCurrentIndex(port && *port >= 1 && *port <= cboPort->count() ? *port - 1 : -1);
+    if (const auto port = readForDisplay([&] { return m_serial.CommPort(); }))
+        selectValue(cboPort, int(*port));
 
     const auto flow = readForDisplay([&] { return m_serial.Handshaking(); });
     if (flow && *flow >= 0 && *flow < 4)
@@ -239,7 +240,8 @@ void frmProperties::cmdOK_Click() {
 
     qint16 oldPort = 0;
     pending.attempt([&] { oldPort = m_serial.CommPort(); });
-    const qint16 newPort = qint16(cboPort->currentIndex() + 1);
+    // No selection gives port 0, which the component refuses.
+    const qint16 newPort = qint16(cboPort->currentData().toInt());
 
     if (newPort != oldPort) {
         bool reopen = false;
@@ -275,9 +277,9 @@ void frmProperties::cmdOK_Click() {
     }
 
     pending.attempt([&] {
-        m_serial.setSettings(composeSettings(cboSpeed->currentText(), cboParity->currentText(),
-                                             cboDataBits->currentText(),
-                                             cboStopBits->currentText()));
+        m_serial.setSettings(composeSettingsText(cboSpeed->currentText(), cboParity->currentText(),
+                                                 cboDataBits->currentText(),
+                                                 cboStopBits->currentText()));
     });
     if (check())
         return;

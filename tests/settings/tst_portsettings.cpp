@@ -2,6 +2,7 @@
 #include "ScriptedPrompts.h"
 #include "platform/Failure.h"
 #include "platform/SettingsStore.h"
+#include "serial/LineSettings.h"
 #include "settings/PortSettings.h"
 
 #include <QtTest>
@@ -35,8 +36,6 @@ private slots:
 
     void parse_data();
     void parse();
-    void parityLetter_data();
-    void parityLetter();
     void compose_data();
     void compose();
     void storedNumbers_data();
@@ -50,46 +49,40 @@ private slots:
 
 void tst_portsettings::parse_data() {
     QTest::addColumn<QString>("settings");
-    QTest::addColumn<QStringList>("fields");
-    QTest::newRow("one stop bit") << "9600,n,8,1" << QStringList{"9600", "n", "8", "1"};
-    QTest::newRow("one and a half stop bits")
-        << "9600,n,8,1.5" << QStringList{"9600", "n", "8", "1.5"};
-    QTest::newRow("six-digit speed") << "115200,e,7,2" << QStringList{"115200", "e", "7", "2"};
-    QTest::newRow("fastest speed") << "256000,n,8,1" << QStringList{"256000", "n", "8", "1"};
-    QTest::newRow("three-digit speed, 1.5") << "110,m,5,1.5" << QStringList{"110", "m", "5", "1.5"};
-    QTest::newRow("empty") << "" << QStringList{"", "", "", ""};
-    QTest::newRow("stop bits only") << "1" << QStringList{"", "", "", "1"};
-    QTest::newRow("no speed") << "n,8,1" << QStringList{"", "n", "8", "1"};
-    QTest::newRow("too short for parity") << "8,1" << QStringList{"", "", "8", "1"};
-    QTest::newRow("period in a short text") << "1.5" << QStringList{"", "", "", "1.5"};
-    QTest::newRow("period shorter than its field") << "." << QStringList{"", "", "", ""};
+    QTest::addColumn<QString>("composed"); // empty: does not parse
+    QTest::newRow("one stop bit") << "9600,n,8,1"
+                                  << "9600,n,8,1";
+    QTest::newRow("one and a half stop bits") << "9600,n,5,1.5"
+                                              << "9600,n,5,1.5";
+    QTest::newRow("two stop bits, even") << "256000,e,7,2"
+                                         << "256000,e,7,2";
+    QTest::newRow("upper-case parity read in lower case") << "110,M,5,1.5"
+                                                          << "110,m,5,1.5";
+    QTest::newRow("space parity, 4 data bits") << "300,s,4,1"
+                                               << "300,s,4,1";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("stop bits only") << "1"
+                                    << "";
+    QTest::newRow("no speed") << "n,8,1"
+                              << "";
+    QTest::newRow("unknown parity letter") << "9600,x,8,1"
+                                           << "";
+    QTest::newRow("nine data bits") << "9600,n,9,1"
+                                    << "";
+    QTest::newRow("blank inside") << "9600, n,8,1"
+                                  << "";
+    QTest::newRow("stop bits 1.0") << "9600,n,8,1.0"
+                                   << "";
+    QTest::newRow("nine-digit speed") << "123456789,n,8,1"
+                                      << "";
 }
 
 void tst_portsettings::parse() {
     QFETCH(QString, settings);
-    QFETCH(QStringList, fields);
-    const ParsedSettings parsed = parseSettings(settings);
-    QCOMPARE(QStringList({parsed.speed, parsed.parity, parsed.dataBits, parsed.stopBits}), fields);
-}
-
-void tst_portsettings::parityLetter_data() {
-    QTest::addColumn<QString>("letter");
-    QTest::addColumn<int>("position");
-    QTest::newRow("even") << "e" << 0;
-    QTest::newRow("odd") << "o" << 1;
-    QTest::newRow("none") << "n" << 2;
-    QTest::newRow("mark") << "m" << 3;
-    QTest::newRow("space") << "s" << 4;
-    QTest::newRow("upper case is not recognised") << "N" << -1;
-    QTest::newRow("unknown letter") << "x" << -1;
-    QTest::newRow("empty") << "" << -1;
-    QTest::newRow("two letters") << "ne" << -1;
-}
-
-void tst_portsettings::parityLetter() {
-    QFETCH(QString, letter);
-    QFETCH(int, position);
-    QCOMPARE(parityPosition(letter), position);
+    QFETCH(QString, composed);
+    const std::optional<LineSettings> parsed = LineSettings::parse(settings);
+    QCOMPARE(parsed ? parsed->compose() : QString(), composed);
 }
 
 void tst_portsettings::compose_data() {
@@ -104,7 +97,7 @@ void tst_portsettings::compose_data() {
 void tst_portsettings::compose() {
     QFETCH(QStringList, texts);
     QFETCH(QString, settings);
-    QCOMPARE(composeSettings(texts[0], texts[1], texts[2], texts[3]), settings);
+    QCOMPARE(composeSettingsText(texts[0], texts[1], texts[2], texts[3]), settings);
 }
 
 void tst_portsettings::storedNumbers_data() {

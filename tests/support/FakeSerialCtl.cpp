@@ -1,8 +1,7 @@
 #include "FakeSerialCtl.h"
 
 #include "platform/Failure.h"
-
-#include <QRegularExpression>
+#include "serial/LineSettings.h"
 
 void FakeSerialCtl::check(const QString& member) const {
     auto* self = const_cast<FakeSerialCtl*>(this);
@@ -51,13 +50,10 @@ QString FakeSerialCtl::Settings() const {
 void FakeSerialCtl::setSettings(const QString& settings) {
     check(QStringLiteral("Settings"));
     calls << QStringLiteral("Settings=%1").arg(settings);
-    static const QRegularExpression form(
-        QStringLiteral("^(\\d+),([eEoOnNmMsS]),([4-8]),(1|1\\.5|2)$"));
-    const auto match = form.match(settings);
-    if (!match.hasMatch())
+    const std::optional<LineSettings> parsed = LineSettings::parse(settings);
+    if (!parsed)
         throw Failure(QStringLiteral("設定が無効です"));
-    m_settings = match.captured(1) + QLatin1Char(',') + match.captured(2).toLower() +
-                 QLatin1Char(',') + match.captured(3) + QLatin1Char(',') + match.captured(4);
+    m_settings = parsed->compose();
 }
 
 qint32 FakeSerialCtl::Handshaking() const {
