@@ -47,7 +47,11 @@ public:
     virtual void close() = 0;
     // Readable when data or a hang-up is waiting; writable when output fits.
     virtual int fd() const = 0;
+    // Whether line errors and breaks arrive marked (PARMRK) on the open
+    // device; a device that cannot have them is read unmarked.
+    virtual bool marksLineErrors() const = 0;
 
+    // May be called from a reader thread while the other calls are made.
     virtual long read(char* buffer, long size) = 0; // 0 means hung up
     virtual long write(const char* data, long size) = 0;
 

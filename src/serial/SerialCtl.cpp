@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -20,7 +21,14 @@ namespace {
 constexpr int lostMarker = -1;
 constexpr int closedMarker = -2;
 constexpr int pollInterval = 30;
-constexpr int readChunk = 4096;
+// What is still read from a line that has gone, after the reader stopped.
+constexpr long finalReadSize = 64 * 1024;
+constexpr int finalReads = 4;
+// Read but not yet in the receive buffer: enough for the UI thread to stall
+// for a third of a second at 12 Mbit/s without holding the line back.
+constexpr long queueLimit = 512 * 1024;
+// Taken into the receive buffer per event-loop round.
+constexpr long takeSize = 256 * 1024;
 
 // The first character, a surrogate pair kept whole.
 QString firstCharacter(const QString& text) {
@@ -142,14 +150,14 @@ void SerialCtl::openPort() {
     m_hasModemLines = m_backend->modemLines(m_lines) == 0;
     m_hasCounters = m_backend->counters(m_counters) == 0;
     m_in.clear();
+    m_marking = m_backend->marksLineErrors();
     m_decoder.reset();
-    m_readPaused = false;
     m_out.clear();
     m_lastOutCount = 0;
     m_pending.clear();
 
-    m_readNotifier = new QSocketNotifier(m_backend->fd(), QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &SerialCtl::onReadable);
+    m_inFull = false;
+    m_reader = std::make_unique<SerialReader>(*m_backend, queueLimit, [this] { takeLater(); });
     m_writeNotifier = new QSocketNotifier(m_backend->fd(), QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &SerialCtl::onWritable);
@@ -159,21 +167,19 @@ void SerialCtl::openPort() {
 }
 
 void SerialCtl::closePort() {
-    // Notifiers go first: one left on a hung-up descriptor fires endlessly.
-    for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier}) {
-        if (notifier) {
-            notifier->setEnabled(false);
-            notifier->deleteLater();
-        }
+    stopReading();
+    // The notifier goes first: one left on a hung-up descriptor fires endlessly.
+    if (m_writeNotifier) {
+        m_writeNotifier->setEnabled(false);
+        m_writeNotifier->deleteLater();
+        m_writeNotifier = nullptr;
     }
-    m_readNotifier = m_writeNotifier = nullptr;
     m_pollTimer->stop();
     m_backend->close();
     m_open = false;
     m_out.clear();
     m_lastOutCount = 0;
     m_hasModemLines = m_hasCounters = false;
-    m_readPaused = false;
 }
 
 void SerialCtl::applyConfig(const LineConfig& config, const LineConfig* restore) {
@@ -360,45 +366,59 @@ QByteArray SerialCtl::Input() {
     }
     if (!taken.isEmpty())
         ++m_takenCount;
-    if (m_readPaused && m_open && m_in.size() < receiveLimit) {
-        m_readPaused = false;
-        m_readNotifier->setEnabled(true);
+    if (m_inFull && m_in.size() < receiveLimit) {
+        m_inFull = false;
+        takeLater();
     }
     return taken;
 }
 
-void SerialCtl::onReadable() {
-    readLine(16);
+void SerialCtl::onReceived() {
+    if (!m_reader)
+        return; // posted before the port closed
+    // A bounded share per round, so a flood does not hold the event loop.
+    const long room = std::max(receiveLimit - long(m_in.size()), 0L);
+    const SerialReader::Batch batch = m_reader->take(std::min(room, takeSize));
+    if (!batch.bytes.isEmpty())
+        consume(batch.bytes.constData(), long(batch.bytes.size()));
+    if (batch.ended) {
+        lose(batch.error);
+    } else if (batch.more && m_in.size() >= receiveLimit) {
+        // The receive buffer is full: the rest waits until the program takes data.
+        if (!m_inFull)
+            raise(CommErrorRxOverflow);
+        m_inFull = true;
+    } else if (batch.more) {
+        takeLater();
+    }
     deliver();
 }
 
-void SerialCtl::readLine(int maxChunks) {
-    char buffer[readChunk];
-    for (int chunk = 0; chunk < maxChunks && m_open;) {
-        const long space = receiveLimit - m_in.size();
-        if (space <= 0) {
-            // Leave the rest in the driver until the program takes data.
-            m_readPaused = true;
-            m_readNotifier->setEnabled(false);
-            raise(CommErrorRxOverflow);
-            return;
-        }
-        const long n = m_backend->read(buffer, std::min<long>(readChunk, space));
-        if (n > 0) {
-            consume(buffer, n);
-            ++chunk;
-        } else if (n == -EINTR) {
-            continue;
-        } else if (n == -EAGAIN || n == -EWOULDBLOCK) {
-            return;
-        } else {
-            lose(n == 0 ? 0 : int(-n));
-            return;
-        }
-    }
+void SerialCtl::takeLater() {
+    QMetaObject::invokeMethod(this, &SerialCtl::onReceived, Qt::QueuedConnection);
+}
+
+// Stops the reader thread; what it read is received all the same.
+void SerialCtl::stopReading() {
+    if (!m_reader)
+        return;
+    m_reader->stop();
+    const QByteArray rest = m_reader->take(queueLimit).bytes;
+    m_reader.reset();
+    if (!rest.isEmpty())
+        consume(rest.constData(), long(rest.size()));
 }
 
 void SerialCtl::consume(const char* data, long size) {
+    if (!m_marking) {
+        // Nothing is marked, not even a data FF.
+        if (std::memchr(data, '\x1a', size_t(size)))
+            raise(CommEOF);
+        m_in.append(data, size);
+        if (m_rthreshold > 0 && m_in.size() >= m_rthreshold)
+            raise(CommReceive);
+        return;
+    }
     QByteArray bytes;
     const QVector<ParmrkDecoder::Mark> marks = m_decoder.feed(data, size, m_replacement, bytes);
     if (!marks.isEmpty()) {
@@ -570,15 +590,15 @@ void SerialCtl::pollCounters() {
 void SerialCtl::lose(int error, bool reportedByCaller) {
     if (!m_open)
         return;
-    for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier})
-        notifier->setEnabled(false);
+    stopReading();
+    m_writeNotifier->setEnabled(false);
     m_pollTimer->stop();
     // Take whatever the driver still holds before the descriptor goes.
-    char buffer[readChunk];
-    for (int chunk = 0; chunk < 64;) {
-        const long n = m_backend->read(buffer, readChunk);
+    QByteArray buffer(finalReadSize, Qt::Uninitialized);
+    for (int chunk = 0; chunk < finalReads;) {
+        const long n = m_backend->read(buffer.data(), finalReadSize);
         if (n > 0) {
-            consume(buffer, n);
+            consume(buffer.constData(), n);
             ++chunk;
         } else if (n != -EINTR) {
             break;

@@ -4,6 +4,7 @@
 #include "serial/LineSettings.h"
 #include "serial/ParmrkDecoder.h"
 #include "serial/SerialBackend.h"
+#include "serial/SerialReader.h"
 
 #include <QVector>
 #include <memory>
@@ -15,6 +16,10 @@ class QTimer;
 // event loop. OnComm is emitted from the event loop, never from inside
 // another OnComm handler nor from inside a call the program makes: events
 // that arise meanwhile wait their turn.
+//
+// A helper thread (SerialReader) reads the device, so the line is drained
+// even while the UI thread is busy; what it read enters the receive buffer,
+// and raises its events, on the UI thread.
 //
 // DeviceLost(description) follows PortClosed when the device goes away while
 // open (adapter unplugged, pty master closed). The bytes the line still held
@@ -65,10 +70,11 @@ private:
     void applyConfig(const LineConfig& config, const LineConfig* restore);
     QString portName() const;
 
-    void onReadable();
+    void onReceived();
+    void takeLater();
+    void stopReading();
     void onWritable();
     void onPoll();
-    void readLine(int maxChunks);
     void consume(const char* data, long size);
     void pollModemLines();
     void pollCounters();
@@ -83,7 +89,7 @@ private:
     void deliverLater();
 
     std::unique_ptr<SerialBackend> m_backend;
-    QSocketNotifier* m_readNotifier = nullptr;
+    std::unique_ptr<SerialReader> m_reader;
     QSocketNotifier* m_writeNotifier = nullptr;
     QTimer* m_pollTimer = nullptr;
     QTimer* m_deliverTimer = nullptr;
@@ -104,7 +110,8 @@ private:
 
     QByteArray m_in;
     quint64 m_takenCount = 0;
-    bool m_readPaused = false;
+    bool m_marking = true; // the driver marks line errors (PARMRK)
+    bool m_inFull = false; // the reader holds bytes the receive buffer had no room for
     ParmrkDecoder m_decoder;
     QByteArray m_out;
     int m_lastOutCount = 0;

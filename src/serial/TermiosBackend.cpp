@@ -7,6 +7,7 @@
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -34,8 +35,10 @@ public:
         // Until raw mode is on, the line discipline echoes what a talking
         // device sends back to it and turns its CRs into LFs; what arrived
         // under those rules is discarded.
+        struct stat st {};
+        m_marks = ::fstat(fd, &st) != 0 || canHaveLineErrors(st.st_rdev);
         termios raw = m_original;
-        setRawMode(raw);
+        setRawMode(raw, m_marks);
         if (::tcsetattr(fd, TCSANOW, &raw) != 0)
             return failOpen(fd);
         ::tcflush(fd, TCIFLUSH);
@@ -56,6 +59,7 @@ public:
     }
 
     int fd() const override { return m_fd; }
+    bool marksLineErrors() const override { return m_marks; }
 
     long read(char* buffer, long size) override {
         const ssize_t n = ::read(m_fd, buffer, static_cast<size_t>(size));
@@ -71,7 +75,7 @@ public:
         termios t;
         if (::tcgetattr(m_fd, &t) != 0)
             return -errno;
-        setRawMode(t);
+        setRawMode(t, m_marks);
         setDataBits(t, config.dataBits);
         setParity(t, config.parity);
         setStopBits(t, config.twoStopBits);
@@ -156,6 +160,7 @@ private:
     }
 
     int m_fd = -1;
+    bool m_marks = true;
     termios m_original{};
 };
 

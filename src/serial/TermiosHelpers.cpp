@@ -2,11 +2,20 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <sys/sysmacros.h>
 
-void setRawMode(termios& t) {
-    t.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL | IXANY | IMAXBEL);
+bool canHaveLineErrors(dev_t device) {
+    // Unix98 pty slaves: majors 136 to 143.
+    const unsigned major = ::major(device);
+    return major < 136 || major > 143;
+}
+
+void setRawMode(termios& t, bool markErrors) {
+    t.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL | IXANY | IMAXBEL |
+                   INPCK | PARMRK);
     // Line errors and breaks arrive marked (FF 00 x) so they can be reported.
-    t.c_iflag |= INPCK | PARMRK;
+    if (markErrors)
+        t.c_iflag |= INPCK | PARMRK;
     t.c_oflag &= ~OPOST;
     t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag |= CREAD | CLOCAL;

@@ -2,11 +2,16 @@
 
 #include "serial/SerialBackend.h"
 
+#include <sys/types.h>
 #include <termios.h>
 
 // Each helper owns the flag bits of one concern and sets or clears all of
 // them, whatever another program left in the struct.
-void setRawMode(termios& t);             // no line editing, marked errors, VMIN 1
+// No line editing, VMIN 1; line errors and breaks marked when `markErrors`.
+void setRawMode(termios& t, bool markErrors);
+// Whether a device can have parity, framing or break conditions at all; a
+// pseudo-terminal cannot, and marking would only slow its reads down.
+bool canHaveLineErrors(dev_t device);
 void setDataBits(termios& t, int bits);  // 5..8
 void setParity(termios& t, char parity); // n e o m s
 void setStopBits(termios& t, bool two);

@@ -9,13 +9,15 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <sys/socket.h>
 #include <unistd.h>
 
 // A scripted driver for what a pty cannot show: line errors, modem lines,
 // counters, partial writes, a driver that keeps other settings than asked.
 // Its descriptor is one end of a socket pair: scripted input makes it
-// readable, and it is always writable.
+// readable, and it is always writable. Input is read on the component's
+// reader thread, so what it touches is guarded.
 class FakeSerialBackend : public SerialBackend {
 public:
     FakeSerialBackend() { ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, m_pair); }
@@ -25,17 +27,25 @@ public:
     }
 
     void feed(const QByteArray& chunk) {
-        chunks.append(chunk);
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_chunks.append(chunk);
+        m_drained = false;
         wake();
     }
     void hangUp() {
-        hungUp = true;
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_hungUp = true;
         wake();
     }
+    // Everything fed has been read, and the reader has come back for more
+    // (so what it read is on its way to the component).
+    bool drained() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_drained;
+    }
 
-    QList<QByteArray> chunks;
-    bool hungUp = false;
     int hangUpError = 0; // what a read gives once hung up: 0, or this errno
+    bool marks = true;
     bool opened = false;
     int openError = 0;
     int readBackError = 0;
@@ -64,26 +74,30 @@ public:
         opened = false;
     }
     int fd() const override { return m_pair[0]; }
+    bool marksLineErrors() const override { return marks; }
 
     long read(char* buffer, long size) override {
+        const std::lock_guard<std::mutex> lock(m_mutex);
         char tokens[64];
         while (::read(m_pair[0], tokens, sizeof tokens) > 0) {
         }
-        if (chunks.isEmpty())
-            return hungUp ? -hangUpError : -EAGAIN;
-        QByteArray& first = chunks.first();
+        if (m_chunks.isEmpty()) {
+            m_drained = true;
+            return m_hungUp ? -hangUpError : -EAGAIN;
+        }
+        QByteArray& first = m_chunks.first();
         const long n = std::min<long>(size, long(first.size()));
         std::memcpy(buffer, first.constData(), size_t(n));
         first.remove(0, n);
         if (first.isEmpty())
-            chunks.removeFirst();
-        if (!chunks.isEmpty() || hungUp)
-            wake();
+            m_chunks.removeFirst();
+        wake(); // come back: for more, for the hang-up, or to report drained
         return n;
     }
 
     long write(const char* data, long size) override {
-        if (hungUp)
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_hungUp)
             return -EIO;
         long n = acceptPerWrite < 0 ? size : std::min(size, acceptPerWrite);
         if (acceptTotal >= 0)
@@ -130,4 +144,8 @@ public:
 private:
     void wake() { [[maybe_unused]] const auto n = ::write(m_pair[1], "x", 1); }
     int m_pair[2] = {-1, -1};
+    std::mutex m_mutex;
+    QList<QByteArray> m_chunks;
+    bool m_hungUp = false;
+    bool m_drained = true;
 };

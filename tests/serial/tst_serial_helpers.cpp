@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/sysmacros.h>
 
 class SerialHelpersTest : public QObject {
     Q_OBJECT
@@ -43,7 +44,7 @@ private slots:
         // Start from a struct full of leftovers: mark parity, CS8, RTS/CTS, 2 stop bits.
         t.c_cflag = CS8 | PARENB | PARODD | CMSPAR | CRTSCTS | CSTOPB;
         t.c_iflag = IGNPAR | ISTRIP | ICRNL | IXANY;
-        setRawMode(t);
+        setRawMode(t, true);
         setDataBits(t, dataBits);
         setParity(t, parity);
         setStopBits(t, twoStop);
@@ -65,6 +66,23 @@ private slots:
         QCOMPARE(read.twoStopBits, twoStop);
         QCOMPARE(read.handshaking, flow);
         QCOMPARE(read.speed, 1234);
+    }
+
+    // Marking only where line errors can happen: not on a pty, whose reads
+    // it would slow down, and then nothing else changes.
+    void lineErrorMarking() {
+        termios marked{}, plain{};
+        marked.c_iflag = plain.c_iflag = INPCK | PARMRK | ICRNL;
+        setRawMode(marked, true);
+        setRawMode(plain, false);
+        QCOMPARE(marked.c_iflag & (INPCK | PARMRK), tcflag_t(INPCK | PARMRK));
+        QCOMPARE(plain.c_iflag & (INPCK | PARMRK), tcflag_t(0));
+        QCOMPARE(marked.c_iflag & ~(INPCK | PARMRK), plain.c_iflag);
+        QCOMPARE(marked.c_lflag, plain.c_lflag);
+        for (const unsigned major : {136u, 140u, 143u})
+            QVERIFY(!canHaveLineErrors(makedev(major, 3)));
+        for (const unsigned major : {4u, 166u, 188u, 135u, 144u})
+            QVERIFY(canHaveLineErrors(makedev(major, 3)));
     }
 
     void speedsWithoutConstant() {
