@@ -25,9 +25,20 @@ enum CommEventCode : int {
     CommErrorConfig = 1011,
 };
 
-// The serial port component as the program drives it. Every getter and
-// setter may throw Failure (platform/Failure.h) with a Japanese description;
-// a refused set keeps the old value.
+// The serial port component as the program drives it.
+//
+// Failing: a member that fails throws Failure (platform/Failure.h) with a
+// Japanese description fit to show as it is, and changes nothing: a refused
+// set keeps the old value, and the port stays as open or closed as it was,
+// unless the description says the device was lost (then the port is closed,
+// PortClosed is emitted, and DeviceLost is not). The program treats every
+// member as one that may fail; SerialCtl's getters do not.
+//
+// Signals: PortClosed from setPortOpen(false) is emitted before that call
+// returns. Everything else (OnComm, a loss's PortClosed and DeviceLost) is
+// emitted from the event loop, never from inside a call the program makes;
+// a handler that runs a nested event loop (a message box) can receive the
+// next events there, in order.
 class ISerialCtl : public QObject {
     Q_OBJECT
 public:
@@ -35,30 +46,57 @@ public:
     ~ISerialCtl() override = default;
 
     virtual bool PortOpen() const = 0;
+    // true opens port CommPort with Settings, Handshaking and DTREnable, for
+    // this program alone; fails when the device is missing, busy, not
+    // permitted or refuses the settings. false closes it, dropping unsent
+    // output; received bytes not taken stay readable through Input(). Setting
+    // the value it already has does nothing.
     virtual void setPortOpen(bool open) = 0;
     virtual qint16 CommPort() const = 0;
+    // 1 to 16; refused while the port is open.
     virtual void setCommPort(qint16 port) = 0;
-    virtual QString Settings() const = 0; // parity letter in lower case
+    // The settings text (LineSettings), parity letter in lower case.
+    virtual QString Settings() const = 0;
+    // Takes a settings text, parity letter in either case. On an open port
+    // it is applied at once and read back from the driver: a driver that
+    // keeps other values fails the set and gets the old ones back.
     virtual void setSettings(const QString& settings) = 0;
     virtual qint32 Handshaking() const = 0;
+    // Flow control 0 none, 1 Xon/Xoff, 2 RTS/CTS, 3 both; applied to an open
+    // port as setSettings is.
     virtual void setHandshaking(qint32 mode) = 0;
+    // Bytes not yet sent (ours and the driver's); 0 while closed.
     virtual qint16 OutBufferCount() const = 0;
-    // Queues the text as bytes of the code page.
+    // Queues the text as bytes of the code page and returns; the bytes go
+    // out from the event loop. Fails while closed, and when the queue would
+    // exceed its limit (then event 1010 follows too and nothing is queued).
     virtual void setOutput(const QString& text) = 0;
     // Removes and returns received bytes (all of them while InputLen is 0);
     // works while closed too, returning what is still buffered.
     virtual QByteArray Input() = 0;
+    // The code of the event OnComm announces; read it in the handler.
     virtual qint16 CommEvent() const = 0;
+    // At most this many bytes per Input(), 0 for all; not negative.
     virtual qint16 InputLen() const = 0;
     virtual void setInputLen(qint16 value) = 0;
+    // Event 2 is raised when at least this many bytes wait, 0 for never; not
+    // negative. Raising it to or below what already waits raises event 2.
     virtual qint16 RThreshold() const = 0;
     virtual void setRThreshold(qint16 value) = 0;
+    // Event 1 is raised when unsent bytes fall below this, 0 for never; not
+    // negative.
     virtual qint16 SThreshold() const = 0;
     virtual void setSThreshold(qint16 value) = 0;
+    // The character that stands in for a byte received with a parity or
+    // framing error; empty keeps the byte as received. Only the first
+    // character is kept. Never fails.
     virtual QString ParityReplace() const = 0;
     virtual void setParityReplace(const QString& value) = 0;
+    // The DTR line while open; set at once on an open port. A port without
+    // modem lines (a pty) takes the value without failing.
     virtual bool DTREnable() const = 0;
     virtual void setDTREnable(bool enable) = 0;
+    // The modem lines as read now; false while closed or without modem lines.
     virtual bool CTSHolding() const = 0;
     virtual bool DSRHolding() const = 0;
 
@@ -66,7 +104,8 @@ public:
     virtual QByteArray codePage() const = 0;
 
 signals:
-    // Raised on the UI thread whenever CommEvent changes.
+    // One event: CommEvent holds its code. Equal events waiting together are
+    // announced once.
     void OnComm();
     // The device went away while open (unplugged adapter, hung-up line).
     // Before this arrives the component has read what the line still held and

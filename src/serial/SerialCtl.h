@@ -13,9 +13,11 @@ class QSocketNotifier;
 class QTimer;
 
 // The serial port component over Linux termios, driven from the UI thread's
-// event loop. OnComm is emitted from the event loop, never from inside
-// another OnComm handler nor from inside a call the program makes: events
-// that arise meanwhile wait their turn.
+// event loop. OnComm is emitted from the event loop, never from inside a call
+// the program makes: events that arise meanwhile wait their turn. A handler
+// that runs a nested event loop (a message box) is served there, from the
+// same queue and in order, so OnComm can arrive while an earlier handler
+// has not returned.
 //
 // A helper thread (SerialReader) reads the device, so the line is drained
 // even while the UI thread is busy; what it read enters the receive buffer,
