@@ -4,7 +4,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libgl-dev
           fonts-noto-cjk xvfb xauth xdotool x11-utils imagemagick xclip clang libclang-rt-14-dev
-          clang-format lintian appstream qt6-translations-l10n)
+          clang-format lintian appstream qt6-translations-l10n
+          qemu-system-x86 linux-image-amd64 busybox-static python3)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -52,7 +52,11 @@ public:
             return;
         // Output held back by flow control would make close() wait.
         ::tcflush(m_fd, TCOFLUSH);
-        ::tcsetattr(m_fd, TCSANOW, &m_original); // EIO on a hung-up line
+        // The kernel keeps a UART's settings for its next open, which would
+        // otherwise echo a talking device's bytes back until raw mode is on.
+        termios restored = m_original;
+        restored.c_lflag &= ~(ECHO | ECHONL);
+        ::tcsetattr(m_fd, TCSANOW, &restored); // EIO on a hung-up line
         ::ioctl(m_fd, TIOCNXCL);
         ::close(m_fd);
         m_fd = -1;
