@@ -1,6 +1,7 @@
 #include "datapath/TerminalEdit.h"
 
-#include <QAbstractTextDocumentLayout>
+#include "datapath/CrLfDocument.h"
+
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -14,10 +15,11 @@
 
 namespace {
 
-constexpr char16_t CR = 13, LF = 10;
-// How a carriage return or line feed without its partner is drawn.
-constexpr char16_t CrMark = 0x240D, LfMark = 0x240A;
-constexpr int MarkerProperty = QTextFormat::UserProperty + 1;
+using crlf::CR;
+using crlf::CrMark;
+using crlf::LF;
+using crlf::LfMark;
+// One repaint per display frame at most.
 constexpr int FrameMs = 15;
 
 // Characters the document would turn into structure rather than store.
@@ -87,7 +89,7 @@ TerminalEdit::TerminalEdit(QWidget* parent) : QPlainTextEdit(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // An undo history would keep every received chunk.
     setUndoRedoEnabled(false);
-    m_marker.setProperty(MarkerProperty, true);
+    m_marker.setProperty(crlf::markerProperty, true);
     m_marker.setForeground(Qt::gray);
     m_frame.setSingleShot(true);
     m_frame.setInterval(FrameMs);
@@ -99,9 +101,7 @@ TerminalEdit::TerminalEdit(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 int TerminalEdit::documentLength() const {
-    const QTextDocument* doc = document();
-    // Every block break is a CR LF pair: one document character, two of ours.
-    return doc->characterCount() - 1 + doc->blockCount() - 1;
+    return crlf::textLength(*document());
 }
 
 int TerminalEdit::TextLength() const {
@@ -116,19 +116,22 @@ bool TerminalEdit::caretAtDocumentEnd() const {
            cursor.position() == document()->characterCount() - 1;
 }
 
-void TerminalEdit::flushReceived() const {
-    auto* self = const_cast<TerminalEdit*>(this);
-    if (!self->m_deferred)
+void TerminalEdit::flushReceived() {
+    if (!m_deferred)
         return;
-    self->m_deferred = false;
-    const int cut = std::exchange(self->m_pendingCut, 0);
-    const QString tail = std::exchange(self->m_pendingTail, QString());
+    m_deferred = false;
+    const int cut = std::exchange(m_pendingCut, 0);
+    const QString tail = std::exchange(m_pendingTail, QString());
+    // One edit block: the layout hears of the frame's changes once.
+    QTextCursor block(document());
+    block.beginEditBlock();
     if (cut > 0)
-        self->removeFrontNow(cut);
+        removeFrontNow(cut);
     const int end = documentLength();
     if (!tail.isEmpty())
-        self->replaceRange(end, end, tail);
-    self->placeCursor(documentLength(), documentLength());
+        replaceRange(end, end, tail);
+    block.endEditBlock();
+    placeCursor(documentLength(), documentLength());
 }
 
 // Anything the user does, and anything drawn, sees the document up to date.
@@ -152,62 +155,10 @@ bool TerminalEdit::viewportEvent(QEvent* event) {
     return QPlainTextEdit::viewportEvent(event);
 }
 
-int TerminalEdit::toModel(int docPosition) const {
-    return docPosition + document()->findBlock(docPosition).blockNumber();
-}
-
-TerminalEdit::DocPos TerminalEdit::toDoc(int position) const {
-    const QTextDocument* doc = document();
-    const int length = documentLength();
-    position = std::clamp(position, 0, length);
-    if (position == length)
-        return {doc->characterCount() - 1, false};
-    // The last block whose start, counted our way, is at or before position.
-    int lo = 0;
-    int hi = doc->blockCount() - 1;
-    while (lo < hi) {
-        const int mid = (lo + hi + 1) / 2;
-        if (doc->findBlockByNumber(mid).position() + mid <= position)
-            lo = mid;
-        else
-            hi = mid - 1;
-    }
-    const QTextBlock block = doc->findBlockByNumber(lo);
-    const int offset = position - (block.position() + lo);
-    const int textLength = block.length() - 1;
-    if (offset <= textLength)
-        return {block.position() + offset, false};
-    return {block.position() + textLength, true};
-}
-
-bool TerminalEdit::isMarker(int docPosition) const {
-    const QChar ch = document()->characterAt(docPosition);
-    if (ch.unicode() != CrMark && ch.unicode() != LfMark)
-        return false;
-    QTextCursor cursor(document());
-    cursor.setPosition(docPosition + 1);
-    return cursor.charFormat().boolProperty(MarkerProperty);
-}
-
 QString TerminalEdit::Text() const {
-    flushReceived();
-    QString text;
-    text.reserve(TextLength());
-    const QTextDocument* doc = document();
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        if (block != doc->begin())
-            text += QStringLiteral("\r\n");
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            QString part = fragment.text();
-            if (fragment.charFormat().boolProperty(MarkerProperty)) {
-                part.replace(QChar(CrMark), QChar(CR));
-                part.replace(QChar(LfMark), QChar(LF));
-            }
-            text += part;
-        }
-    }
-    return text;
+    if (m_deferred)
+        return crlf::text(*document()).mid(m_pendingCut) + m_pendingTail;
+    return crlf::text(*document());
 }
 
 QChar TerminalEdit::charAt(int position) const {
@@ -217,16 +168,7 @@ QChar TerminalEdit::charAt(int position) const {
             return m_pendingTail.at(position - kept);
         position += m_pendingCut;
     }
-    const DocPos at = toDoc(position);
-    if (at.midPair)
-        return QChar(LF);
-    const QTextBlock block = document()->findBlock(at.pos);
-    if (at.pos == block.position() + block.length() - 1)
-        return QChar(CR);
-    const QChar ch = document()->characterAt(at.pos);
-    if (isMarker(at.pos))
-        return QChar(ch.unicode() == CrMark ? CR : LF);
-    return ch;
+    return crlf::charAt(*document(), position);
 }
 
 void TerminalEdit::setText(const QString& text) {
@@ -246,8 +188,8 @@ void TerminalEdit::modelSelection(int& start, int& end) const {
         return;
     }
     const QTextCursor cursor = textCursor();
-    start = toModel(cursor.selectionStart());
-    end = toModel(cursor.selectionEnd());
+    start = crlf::toText(*document(), cursor.selectionStart());
+    end = crlf::toText(*document(), cursor.selectionEnd());
 }
 
 int TerminalEdit::SelStart() const {
@@ -273,8 +215,8 @@ QString TerminalEdit::SelText() const {
 void TerminalEdit::placeCursor(int anchor, int position) {
     const int start = std::clamp(anchor, 0, documentLength());
     const int end = std::clamp(position, start, documentLength());
-    const DocPos from = toDoc(start);
-    const DocPos to = toDoc(end);
+    const crlf::DocPos from = crlf::toDocument(*document(), start);
+    const crlf::DocPos to = crlf::toDocument(*document(), end);
     QTextCursor cursor = textCursor();
     m_editing = true;
     if (end == start && !to.midPair && cursor.position() == to.pos && !cursor.hasSelection()) {
@@ -292,15 +234,15 @@ void TerminalEdit::placeCursor(int anchor, int position) {
     m_pairLength = end - start;
 }
 
-// Received text can arrive thousands of times a second; laying it out and
-// drawing it at that rate would cost far more than storing it. Edits made
-// through the text target hold the layout's notices and painting back for one
-// frame, then scroll bars, caret and view catch up in one go.
+// Received text can arrive thousands of times a second; drawing it at that
+// rate would cost far more than storing it. Edits made through the text
+// target hold painting back for one frame; received text waits outside the
+// document until then (see m_deferred) and goes in as one edit block, and
+// the view then repaints what is visible once.
 void TerminalEdit::holdPaint() {
     if (m_frame.isActive() || m_endingFrame)
         return;
     setUpdatesEnabled(false);
-    document()->documentLayout()->blockSignals(true);
     m_frame.start();
 }
 
@@ -308,9 +250,6 @@ void TerminalEdit::endFrame() {
     m_endingFrame = true;
     flushReceived();
     m_endingFrame = false;
-    QAbstractTextDocumentLayout* layout = document()->documentLayout();
-    layout->blockSignals(false);
-    emit layout->documentSizeChanged(layout->documentSize());
     setUpdatesEnabled(true);
     ensureCursorVisible();
 }
@@ -370,7 +309,7 @@ void TerminalEdit::removeFrontNow(int count) {
     const int end = std::clamp(count, 0, documentLength());
     if (end == 0)
         return;
-    const DocPos at = toDoc(end);
+    const crlf::DocPos at = crlf::toDocument(*document(), end);
     holdPaint();
     QTextCursor cursor(document());
     m_editing = true;
@@ -429,8 +368,8 @@ void TerminalEdit::insertModelText(QTextCursor& cursor, const QString& text) {
 }
 
 void TerminalEdit::replaceRange(int start, int end, const QString& text) {
-    DocPos from = toDoc(start);
-    DocPos to = toDoc(end);
+    crlf::DocPos from = crlf::toDocument(*document(), start);
+    crlf::DocPos to = crlf::toDocument(*document(), end);
     holdPaint();
     QTextCursor cursor(document());
     m_editing = true;

@@ -39,7 +39,7 @@ public:
     void typeCharacter(int keyCode);
 
     // Brings the document up to date with text received since the last frame.
-    void flushReceived() const;
+    void flushReceived();
 
 protected:
     bool event(QEvent* event) override;
@@ -51,18 +51,11 @@ protected:
     QMimeData* createMimeDataFromSelection() const override;
 
 private:
-    struct DocPos {
-        int pos;
-        bool midPair; // between the CR and the LF of the break after `pos`
-    };
-    DocPos toDoc(int position) const;
-    int toModel(int docPosition) const;
     void modelSelection(int& start, int& end) const;
     void replaceRange(int start, int end, const QString& text);
     void splitBreak(QTextCursor& cursor, int docPosition);
     void insertModelText(QTextCursor& cursor, const QString& text);
     void placeCursor(int anchor, int position);
-    bool isMarker(int docPosition) const;
     int documentLength() const;
     bool caretAtDocumentEnd() const;
     void removeFrontNow(int count);

@@ -28,7 +28,7 @@ constexpr int finalReads = 4;
 // for a third of a second at 12 Mbit/s without holding the line back.
 constexpr long queueLimit = 512 * 1024;
 // Taken into the receive buffer per event-loop round.
-constexpr long takeSize = 256 * 1024;
+constexpr long takeSize = 64 * 1024;
 
 // The first character, a surrogate pair kept whole.
 QString firstCharacter(const QString& text) {
