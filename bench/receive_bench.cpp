@@ -6,6 +6,7 @@
 //
 // MB is decimal megabytes (default 100). The producer is a child process
 // writing the master at full speed, so the CPU figures are the terminal's.
+#include "BenchSupport.h"
 #include "datapath/TerminalEdit.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
@@ -37,42 +38,7 @@
 
 namespace {
 
-constexpr double MB = 1e6;
-
-// Every line has the same length, so a byte count gives the line count.
-constexpr int lineLength = 50;
-void formatLine(char* out, long number) {
-    char text[96];
-    std::snprintf(text, sizeof text, "LINE %010ld ABCDEFGHIJKLMNOPQRSTUVWXYZ012345\r\n", number);
-    std::memcpy(out, text, lineLength);
-}
-QByteArray lineText(long number) {
-    char text[lineLength + 1];
-    formatLine(text, number);
-    return QByteArray(text, lineLength);
-}
-
-// Answers every box without a person: the file dialog with the log path,
-// everything else with its first button (Cancel for Retry/Cancel).
-class BenchPrompts : public Prompts {
-public:
-    QString logPath;
-    QStringList asked;
-    int messageBox(const QString& text, const QString&, MsgButtons buttons, MsgIcon, int) override {
-        asked << text;
-        return buttons == MsgButtons::RetryCancel ? AnswerCancel : AnswerOK;
-    }
-    std::optional<QString> inputBox(const QString&, const QString&, const QString&) override {
-        return std::nullopt;
-    }
-    FileDialogResult fileOpen(const FileDialogSetup&) override {
-        FileDialogResult result;
-        result.path = logPath;
-        result.fileTitle = QFileInfo(logPath).fileName();
-        return result;
-    }
-    void beep() override {}
-};
+using namespace bench;
 
 double cpuSeconds() {
     rusage usage{};
@@ -122,70 +88,6 @@ void stopProducer(pid_t pid) {
         return;
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
-}
-
-struct LineCheck {
-    long good = 0, lost = 0, reordered = 0, malformed = 0;
-    bool exact = false;
-};
-
-// Reads the file line by line against the numbered sequence.
-LineCheck checkLines(const QString& path, long lines) {
-    LineCheck check;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        check.malformed = 1;
-        return check;
-    }
-    long expected = 1;
-    QByteArray pending;
-    auto take = [&](const QByteArray& line) {
-        bool ok = false;
-        const long number = line.startsWith("LINE ") ? line.mid(5, 10).toLong(&ok) : 0;
-        if (!ok || line != lineText(number)) {
-            ++check.malformed;
-            return;
-        }
-        if (number == expected) {
-            ++check.good;
-            ++expected;
-        } else if (number > expected) {
-            check.lost += number - expected;
-            ++check.good;
-            expected = number + 1;
-        } else {
-            ++check.reordered;
-        }
-    };
-    while (!file.atEnd()) {
-        pending += file.read(1 << 20);
-        qsizetype start = 0;
-        for (;;) {
-            const qsizetype end = pending.indexOf('\n', start);
-            if (end < 0)
-                break;
-            take(pending.mid(start, end + 1 - start));
-            start = end + 1;
-        }
-        pending.remove(0, start);
-    }
-    if (!pending.isEmpty())
-        ++check.malformed;
-    check.lost += lines + 1 - expected;
-    check.exact = check.good == lines && check.lost == 0 && check.reordered == 0 &&
-                  check.malformed == 0 && file.size() == qint64(lines) * lineLength;
-    return check;
-}
-
-qint64 fileSize(const QString& path) {
-    struct stat st {};
-    return ::stat(path.toLocal8Bit().constData(), &st) == 0 ? qint64(st.st_size) : -1;
-}
-
-void printCheck(const LineCheck& check) {
-    std::printf("  lines in order:      %ld (lost %ld, reordered %ld, malformed %ld)%s\n",
-                check.good, check.lost, check.reordered, check.malformed,
-                check.exact ? ", byte-identical" : "  ** MISMATCH **");
 }
 
 // The ceiling: the same pty read raw by a plain loop into a file.
