@@ -1,5 +1,5 @@
-#include "FakeSerialCtl.h"
 #include "RecordingHost.h"
+#include "TestSerial.h"
 #include "datapath/DataPath.h"
 #include "datapath/TerminalEdit.h"
 
@@ -22,7 +22,7 @@ struct Keyboard {
     }
     void received(const QString& text) { AppendToTerminal(term, text, host, "UTF-8"); }
 
-    FakeSerialCtl serial;
+    TestSerial serial;
     TerminalEdit term;
     RecordingHost host;
     QString LineBuffer;

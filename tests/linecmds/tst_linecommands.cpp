@@ -1,8 +1,8 @@
 #include "linecmds/LineCommands.h"
 #include "platform/Failure.h"
 
-#include "FakeSerialCtl.h"
 #include "ScriptedPrompts.h"
+#include "TestSerial.h"
 
 #include <QtTest>
 
@@ -24,7 +24,7 @@ const QList<Command> kCommands = {
      QStringLiteral("SThreshold を入力してください。")},
 };
 
-qint16 valueOf(const FakeSerialCtl& serial, NumericParameter parameter) {
+qint16 valueOf(const TestSerial& serial, NumericParameter parameter) {
     switch (parameter) {
     case NumericParameter::InputLen:
         return serial.InputLen();
@@ -36,7 +36,7 @@ qint16 valueOf(const FakeSerialCtl& serial, NumericParameter parameter) {
     return -1;
 }
 
-void setValue(FakeSerialCtl& serial, NumericParameter parameter, qint16 value) {
+void setValue(TestSerial& serial, NumericParameter parameter, qint16 value) {
     switch (parameter) {
     case NumericParameter::InputLen:
         serial.setInputLen(value);
@@ -59,18 +59,18 @@ const QString kParityInput =
     QStringLiteral("input|ParityReplace|ﾊﾟﾘﾃｨ ｴﾗｰ発生時の、置換用の文字を入力してください|");
 
 // The component as it is, except that it refuses every write of one member.
-class RefusingSerialCtl : public FakeSerialCtl {
+class RefusingSerialCtl : public TestSerial {
 public:
     QString refuse;
     void setParityReplace(const QString& value) override {
         if (refuse == QLatin1String("ParityReplace"))
             throw Failure(QStringLiteral("ParityReplace refused"));
-        FakeSerialCtl::setParityReplace(value);
+        TestSerial::setParityReplace(value);
     }
     void setDTREnable(bool enable) override {
         if (refuse == QLatin1String("DTREnable"))
             throw Failure(QStringLiteral("DTREnable refused"));
-        FakeSerialCtl::setDTREnable(enable);
+        TestSerial::setDTREnable(enable);
     }
 };
 
@@ -121,7 +121,7 @@ void tst_linecommands::numericCommand_data() {
             << QStringList{input + " 5", overflow} << QStringList() << 5;
         *row("negative refused by the component, value kept")
             << c << 5 << std::optional<QString>("-3") << false
-            << QStringList{input + " 5", warning("%N に負の値は設定できません")}
+            << QStringList{input + " 5", warning("%N に負の値 (-3) は設定できません。")}
             << QStringList{"%N=-3"} << 5;
         *row("Cancel does nothing") << c << 5 << std::optional<QString>() << false
                                     << QStringList{input + " 5"} << QStringList() << 5;
@@ -148,7 +148,7 @@ void tst_linecommands::numericCommand() {
         return lines;
     };
 
-    FakeSerialCtl serial;
+    TestSerial serial;
     setValue(serial, cmd.parameter, qint16(before));
     ScriptedPrompts prompts;
     prompts.inputAnswers << reply;
@@ -214,7 +214,7 @@ void tst_linecommands::parityReplace() {
 
 void tst_linecommands::dtrSwitchTwiceReturns() {
     for (const bool open : {false, true}) {
-        FakeSerialCtl serial;
+        TestSerial serial;
         if (open)
             serial.setPortOpen(true);
         serial.calls.clear();
@@ -282,9 +282,9 @@ void tst_linecommands::lineStateQuery() {
     QFETCH(bool, asserted);
     QFETCH(bool, open);
     QFETCH(QString, shown);
-    FakeSerialCtl serial;
-    serial.cts = cts && asserted;
-    serial.dsr = !cts && asserted;
+    TestSerial serial;
+    serial.line.hasModemLines = true;
+    serial.line.lines = !asserted ? 0 : cts ? LineCTS : LineDSR;
     if (open)
         serial.setPortOpen(true);
     ScriptedPrompts prompts;
@@ -299,5 +299,5 @@ void tst_linecommands::lineStateQuery() {
                                                   : QStringLiteral("DSRHolding failed"))});
 }
 
-QTEST_APPLESS_MAIN(tst_linecommands)
+QTEST_GUILESS_MAIN(tst_linecommands)
 #include "tst_linecommands.moc"

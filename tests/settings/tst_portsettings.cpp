@@ -1,5 +1,5 @@
-#include "FakeSerialCtl.h"
 #include "ScriptedPrompts.h"
+#include "TestSerial.h"
 #include "platform/Failure.h"
 #include "platform/SettingsStore.h"
 #include "serial/LineSettings.h"
@@ -154,14 +154,18 @@ void tst_portsettings::loading_data() {
         << QStringList{"Echo=1"} << "" << false << QStringList() << QStringList() << false;
     QTest::newRow("rejected settings: one box, nothing else applied")
         << QStringList{"Settings=9600,q,8,1", "CommPort=3", "Handshaking=2", "Echo=True"} << ""
-        << false << QStringList{"Settings=9600,q,8,1"} << QStringList{"設定が無効です"} << false;
+        << false << QStringList{"Settings=9600,q,8,1"}
+        << QStringList{QStringLiteral("設定 \"9600,q,8,1\" は無効です。速度,パリティ (E/O/N/M/S),"
+                                      "データ ビット (4-8),ストップ ビット (1/1.5/2) を"
+                                      "空白なしで指定してください (例: 9600,n,8,1)。")}
+        << false;
     QTest::newRow("rejected port, no flow key: dropped, echo read")
         << QStringList{"CommPort=17", "Echo=True"} << "" << false << QStringList{"CommPort=17"}
         << QStringList() << true;
     QTest::newRow("rejected port, flow key: reported at the flow check, echo not read")
         << QStringList{"CommPort=17", "Handshaking=1", "Echo=True"} << "" << false
-        << QStringList{"CommPort=17", "Handshaking=1"} << QStringList{"ポート番号が無効です"}
-        << false;
+        << QStringList{"CommPort=17", "Handshaking=1"}
+        << QStringList{"ポート番号 17 は使えません (1 から 16 まで)。"} << false;
     QTest::newRow("port not a number: type mismatch at the flow check")
         << QStringList{"CommPort=COM3", "Handshaking=1"} << "" << false
         << QStringList{"Handshaking=1"} << QStringList{"型が一致しません。"} << false;
@@ -170,8 +174,8 @@ void tst_portsettings::loading_data() {
         << QStringList{"Handshaking=0"} << QStringList{"オーバーフローしました。"} << false;
     QTest::newRow("rejected port and rejected flow: the later failure shows")
         << QStringList{"CommPort=17", "Handshaking=7"} << "" << false
-        << QStringList{"CommPort=17", "Handshaking=7"} << QStringList{"フロー制御の値が無効です"}
-        << false;
+        << QStringList{"CommPort=17", "Handshaking=7"}
+        << QStringList{"フロー制御の値 7 は使えません (0 から 3 まで)。"} << false;
     QTest::newRow("flow not a number: one box, echo not read")
         << QStringList{"Settings=9600,n,8,1", "Handshaking=RTS", "Echo=True"} << "" << false
         << QStringList{"Settings=9600,n,8,1"} << QStringList{"型が一致しません。"} << false;
@@ -194,7 +198,7 @@ void tst_portsettings::loading() {
     QFETCH(QStringList, shown);
     QFETCH(bool, echoAfter);
 
-    FakeSerialCtl serial;
+    TestSerial serial;
     ScriptedPrompts prompts;
     MemorySettingsStore store;
     fillStore(store, stored);
@@ -213,7 +217,7 @@ void tst_portsettings::loading() {
 }
 
 void tst_portsettings::savingWritesReadBack() {
-    FakeSerialCtl serial;
+    TestSerial serial;
     serial.setCommPort(12);
     serial.setSettings(QStringLiteral("115200,E,7,1.5"));
     serial.setHandshaking(3);
@@ -242,7 +246,7 @@ void tst_portsettings::savingGoesOnPastFailures_data() {
 void tst_portsettings::savingGoesOnPastFailures() {
     QFETCH(QString, failing);
     QFETCH(QStringList, keys);
-    FakeSerialCtl serial;
+    TestSerial serial;
     serial.failOn.insert(failing);
     MemorySettingsStore store;
 
@@ -255,5 +259,5 @@ void tst_portsettings::savingGoesOnPastFailures() {
     QCOMPARE(store.values.value(storeKey("Echo")), QStringLiteral("False"));
 }
 
-QTEST_APPLESS_MAIN(tst_portsettings)
+QTEST_GUILESS_MAIN(tst_portsettings)
 #include "tst_portsettings.moc"

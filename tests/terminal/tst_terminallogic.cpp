@@ -1,6 +1,6 @@
 // The connect-time text and the shutdown wait, apart from the window.
-#include "FakeSerialCtl.h"
 #include "ScriptedPrompts.h"
+#include "TestSerial.h"
 
 #include "platform/Clock.h"
 #include "terminal/ConnectTime.h"
@@ -18,19 +18,20 @@ constexpr qint64 hour = 3600 * second;
 // Output that never drains unless told to; each look at the buffer costs
 // `step` on the clock, so the wait's timing is the clock's, not the machine's.
 struct StuckLine {
-    FakeSerialCtl serial;
+    TestSerial serial;
     ScriptedPrompts prompts;
     ManualClock clock;
     QStringList promptTimes;
 
     DrainOutcome wait(qint64 step, int drainAfterPumps = -1) {
-        serial.pendingOut = 7;
+        serial.setPortOpen(true);
+        serial.line.kernelQueue = 7;
         int pumps = 0;
         prompts.whileMessageOpen = [this] { promptTimes << QString::number(clock.now); };
         return waitForOutputToDrain(serial, prompts, clock, [&] {
             clock.advance(step);
             if (++pumps == drainAfterPumps)
-                serial.pendingOut = 0;
+                serial.line.kernelQueue = 0;
         });
     }
 };
@@ -115,5 +116,5 @@ void tst_TerminalLogic::bufferThatCannotBeReadEndsTheWait() {
     QCOMPARE(line.prompts.messageCount(), 0);
 }
 
-QTEST_APPLESS_MAIN(tst_TerminalLogic)
+QTEST_GUILESS_MAIN(tst_TerminalLogic)
 #include "tst_terminallogic.moc"

@@ -48,6 +48,7 @@ public:
     bool marks = true;
     bool opened = false;
     int openError = 0;
+    QStringList missing; // devices whose open finds nothing
     int readBackError = 0;
     int applyError = 0;
     std::function<LineConfig(LineConfig)> driver; // what the driver keeps
@@ -66,6 +67,8 @@ public:
         calls << QStringLiteral("open ") + path;
         if (openError)
             return -openError;
+        if (missing.contains(path))
+            return -ENOENT;
         opened = true;
         return 0;
     }
