@@ -1,12 +1,13 @@
 // The main window: composition, toolbar dispatch, layout, start-up, the port
 // toggle with its connection display, log state and shutdown.
-#include "FakeSerialCtl.h"
 #include "ScriptedPrompts.h"
+#include "TestSerial.h"
 
 #include "datapath/TerminalEdit.h"
 #include "platform/Clock.h"
 #include "platform/Failure.h"
 #include "platform/SettingsStore.h"
+#include "serial/LineSettings.h"
 #include "terminal/ClickableImage.h"
 #include "terminal/frmTerminal.h"
 
@@ -24,13 +25,12 @@ namespace {
 
 // Every look at the transmit buffer moves the clock a second on, so the
 // shutdown wait reaches its deadline in a few looks on any machine.
-class TestLine : public FakeSerialCtl {
+class TestLine : public TestSerial {
 public:
     qint16 OutBufferCount() const override {
         ++looks;
         clock->advance(1000);
-        return drainAfterLooks > 0 && looks >= drainAfterLooks ? 0
-                                                               : FakeSerialCtl::OutBufferCount();
+        return drainAfterLooks > 0 && looks >= drainAfterLooks ? 0 : TestSerial::OutBufferCount();
     }
     ManualClock* clock = nullptr;
     int drainAfterLooks = 0;
@@ -306,12 +306,13 @@ void tst_frmTerminal::startUp_data() {
         << false << QStringList{"4800,E,7,2", "3", "1", "True"} << ""
         << "4800,e,7,2 / 3 / 1 / on";
     QTest::newRow("settings rejected: one warning, rest skipped")
-        << false << QStringList{"fast", "3", "2", "True"} << "設定が無効です" << none;
+        << false << QStringList{"fast", "3", "2", "True"} << LineSettings::validate("fast") << none;
     QTest::newRow("port rejected, no flow stored: silent, echo read")
         << false << QStringList{"", "40", "", "True"} << ""
         << "9600,n,8,1 / 1 / 0 / on";
     QTest::newRow("port rejected, reported at the flow check")
-        << false << QStringList{"", "40", "2", "True"} << "ポート番号が無効です"
+        << false << QStringList{"", "40", "2", "True"}
+        << "ポート番号 40 は使えません (1 から 16 まで)。"
         << "9600,n,8,1 / 1 / 2 / off";
     QTest::newRow("earlier failure shown at the settings check")
         << true << QStringList{"4800,e,7,2", "3", "1", "True"} << "画面がありません"
@@ -402,19 +403,23 @@ void tst_frmTerminal::portToggle() {
 void tst_frmTerminal::failedOpenAndLostDevice() {
     Services s;
     auto w = shown(s);
-    s.serial.missingPorts = {1};
+    s.serial.setMissing(1);
     w->mnuOpen_Click();
-    QCOMPARE(s.prompts.log, QStringList{"msg|Velmora|COM1 を開けません|OK|exclamation|0"});
+    QCOMPARE(s.prompts.log.size(), 1);
+    QVERIFY2(s.prompts.log.first().startsWith("msg|Velmora|Com1 を開けません: ") &&
+                 s.prompts.log.first().endsWith("|OK|exclamation|0"),
+             qPrintable(s.prompts.log.first()));
     QCOMPARE(display(*w), closedDisplay);
 
     s.prompts.clear();
-    s.serial.missingPorts.clear();
+    s.serial.setMissing(1, false);
     w->mnuOpen_Click();
     s.serial.receive("OK\r");
     const QString shownText = w->txtTerm->Text();
-    s.serial.loseDevice(QStringLiteral("/dev/ttyUSB0 が切断されました"));
-    QCOMPARE(s.prompts.log,
-             QStringList{"msg|Velmora|/dev/ttyUSB0 が切断されました|OK|exclamation|0"});
+    s.serial.line.hangUp();
+    QTRY_COMPARE(s.prompts.log.size(), 1);
+    QVERIFY2(s.prompts.log.first().contains("との接続が切れました。"),
+             qPrintable(s.prompts.log.first()));
     QCOMPARE(display(*w), closedDisplay);
     QCOMPARE(w->txtTerm->Text(), shownText);
     w->mnuOpen_Click(); // the toggle acts on the real state: it opens again
@@ -440,7 +445,7 @@ void tst_frmTerminal::exitWithPortClosed() {
     Services s;
     auto w = shown(s);
     s.openLog(*w, "exit.LOG");
-    s.serial.pendingOut = 9; // not waited for while the port is closed
+    s.serial.line.kernelQueue = 9; // not waited for while the port is closed
     QStringList transcript;
     connect(w.get(), &frmTerminal::ended, w.get(), [&] {
         transcript
@@ -452,7 +457,7 @@ void tst_frmTerminal::exitWithPortClosed() {
     QVERIFY(!w->isVisible());
 
     // Nothing of the window runs after the end.
-    s.serial.raise(CommCTS);
+    emit s.serial.OnComm();
     w->mnuFileExit_Click();
     QCOMPARE(w->panelText("Status"), "ｽﾃｰﾀｽ:");
     QCOMPARE(transcript.size(), 1);
@@ -489,7 +494,7 @@ void tst_frmTerminal::shutdownWait() {
     auto w = shown(s);
     s.openLog(*w, "wait.LOG");
     w->mnuOpen_Click();
-    s.serial.pendingOut = 12;
+    s.serial.line.kernelQueue = 12;
     s.serial.drainAfterLooks = drainAfterLooks;
     s.prompts.messageAnswers = answers;
     QStringList transcript;
@@ -513,7 +518,7 @@ void tst_frmTerminal::secondExitDuringWaitIsRefused() {
     Services s;
     auto w = shown(s);
     w->mnuOpen_Click();
-    s.serial.pendingOut = 5;
+    s.serial.line.kernelQueue = 5;
     s.prompts.messageAnswers = {AnswerAbort};
     QSignalSpy ended(w.get(), &frmTerminal::ended);
     QString during;
