@@ -1,10 +1,11 @@
-#include "FakeSerialCtl.h"
 #include "RecordingHost.h"
+#include "TestSerial.h"
 #include "datapath/DataPath.h"
 #include "datapath/TerminalEdit.h"
 #include "platform/CodePage.h"
 
 #include <QtTest>
+#include <optional>
 
 namespace {
 
@@ -13,10 +14,27 @@ const QString PromptTitle =
     QStringLiteral("中断する場合は [ｷｬﾝｾﾙ] を、無視する場合は [OK] をｸﾘｯｸしてください。");
 const QString Undefined = QStringLiteral("未定義のｴﾗｰまたはｲﾍﾞﾝﾄが発生しました。");
 
-// One open connection: the fake line, the terminal and the window.
+// The component with a scripted event code, for the handler's table: every
+// code, also those this component never raises.
+class AnnouncingSerial : public TestSerial {
+public:
+    using TestSerial::TestSerial;
+    qint16 CommEvent() const override { return code ? *code : TestSerial::CommEvent(); }
+    // Runs the handler as the component's event would, at once.
+    void announce(int event) {
+        code = qint16(event);
+        emit OnComm();
+        code.reset();
+    }
+    std::optional<qint16> code;
+};
+
+// One open connection: the component over the scripted driver, with modem
+// lines and counters, the terminal and the window.
 struct Line {
-    explicit Line(const QByteArray& codePage = "UTF-8") {
-        serial.m_codePage = codePage;
+    explicit Line(const QByteArray& codePage = "UTF-8") : serial(codePage) {
+        serial.line.hasModemLines = true;
+        serial.line.hasCounters = true;
         serial.setPortOpen(true);
         serial.calls.clear();
         handler = std::make_unique<CommEventHandler>(serial, term, host);
@@ -25,7 +43,10 @@ struct Line {
         QObject::connect(&serial, &ISerialCtl::PortClosed, &serial,
                          [this] { handler->portClosed(); });
     }
-    FakeSerialCtl serial;
+    // A byte received with a line error: a parity error with parity on, else
+    // a framing error.
+    void lineError() { serial.receive(QByteArray("\xff\x00x", 3)); }
+    AnnouncingSerial serial;
     TerminalEdit term;
     RecordingHost host;
     std::unique_ptr<CommEventHandler> handler;
@@ -95,7 +116,7 @@ void tst_commevents::eventTexts() {
     QFETCH(QString, eventText);
     QFETCH(QString, errorText);
     Line line;
-    line.serial.raise(code);
+    line.serial.announce(code);
 
     QStringList expected;
     QStringList boxes;
@@ -114,10 +135,10 @@ void tst_commevents::eventTexts() {
 
 void tst_commevents::receiveLeavesStatusAlone() {
     Line line;
-    line.serial.raise(CommCTS);
+    line.serial.announce(CommCTS);
     line.host.transcript.clear();
     line.serial.receive("OK\r\n");
-    line.serial.raise(CommSend);
+    line.serial.announce(CommSend);
     QVERIFY(line.host.transcript.isEmpty());
     QCOMPARE(line.host.status, Prefix + QStringLiteral("CTS ﾗｲﾝの状態が変化しました。"));
     QCOMPARE(line.host.scripted.log, QStringList());
@@ -139,8 +160,10 @@ void tst_commevents::errorAnswered() {
     QFETCH(bool, open);
     QFETCH(QStringList, transcript);
     Line line;
+    line.serial.setSettings(QStringLiteral("9600,e,8,1"));
+    line.serial.calls.clear();
     line.host.scripted.messageAnswers = {answer};
-    line.serial.raise(CommErrorParity);
+    line.lineError();
     QCOMPARE(line.serial.PortOpen(), open);
     QCOMPARE(line.serial.calls, open ? QStringList() : QStringList{"PortOpen=False"});
     QCOMPARE(line.host.transcript, transcript);
@@ -153,7 +176,7 @@ void tst_commevents::closeFailureIsShown() {
     Line line;
     line.host.scripted.messageAnswers = {AnswerCancel};
     line.serial.failOn << QStringLiteral("PortOpen");
-    line.serial.raise(CommErrorFraming);
+    line.lineError();
     QVERIFY(line.serial.PortOpen());
     QCOMPARE(line.host.scripted.log.last(),
              QStringLiteral("msg|Velmora|PortOpen failed|OK|exclamation|0"));
@@ -161,28 +184,31 @@ void tst_commevents::closeFailureIsShown() {
 }
 
 // Errors raised while the prompt is open update the panel and beep but ask
-// nothing more; data received meanwhile is shown and logged in order.
+// nothing more; data received meanwhile is shown and logged in order. The
+// prompt's own event loop serves the line, as a message box's does.
 void tst_commevents::errorBurstGivesOnePrompt() {
     Line line;
     line.serial.receive("12");
     line.host.scripted.whileMessageOpen = [&] {
         line.host.scripted.whileMessageOpen = nullptr;
-        line.serial.raise(CommErrorOverrun);
+        line.serial.line.counterValues.overrun = 1;
+        QTRY_COMPARE(line.host.scripted.beeps, 2);
         line.serial.receive("34");
-        line.serial.raise(CommErrorRxOverflow);
-        line.serial.raise(CommDSR);
+        line.lineError();
+        line.serial.line.lines |= LineDSR;
+        QTRY_VERIFY(line.host.status.contains(QStringLiteral("DSR")));
         line.serial.receive("56");
     };
-    line.serial.raise(CommErrorFraming);
+    line.lineError();
 
     QCOMPARE(line.host.scripted.messageCount(), 1);
     QCOMPARE(line.host.scripted.beeps, 3);
-    QCOMPARE(line.term.Text(), QStringLiteral("123456"));
-    QCOMPARE(line.host.log, QByteArray("123456"));
+    QCOMPARE(line.term.Text(), QStringLiteral("12?34?56"));
+    QCOMPARE(line.host.log, QByteArray("12?34?56"));
     QCOMPARE(line.host.transcript,
              (QStringList{"status:" + Prefix + QStringLiteral("ﾌﾚｰﾐﾝｸﾞ ｴﾗｰが発生しました。"),
                           "status:" + Prefix + QStringLiteral("ｵｰﾊﾞｰﾗﾝ ｴﾗｰが発生しました。"),
-                          "status:" + Prefix + QStringLiteral("受信ﾊﾞｯﾌｧがｵｰﾊﾞｰﾌﾛｰしました。"),
+                          "status:" + Prefix + QStringLiteral("ﾌﾚｰﾐﾝｸﾞ ｴﾗｰが発生しました。"),
                           "status:" + Prefix + QStringLiteral("DSR ﾗｲﾝの状態が変化しました。"),
                           "timer2", "timer2"}));
     QVERIFY(line.serial.PortOpen());
