@@ -41,7 +41,9 @@ public:
         setRawMode(raw, m_marks);
         if (::tcsetattr(fd, TCSANOW, &raw) != 0)
             return failOpen(fd);
-        ::tcflush(fd, TCIFLUSH);
+        // Nothing of ours is queued yet: output pending now is echo still on
+        // its way back to the device.
+        ::tcflush(fd, TCIOFLUSH);
         ::ioctl(fd, TIOCEXCL);
         m_fd = fd;
         return 0;
