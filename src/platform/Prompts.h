@@ -54,6 +54,10 @@ public:
                                             const QString& defaultReply) = 0;
     virtual FileDialogResult fileOpen(const FileDialogSetup& setup) = 0;
     virtual void beep() = 0;
+    // Closes a message box with this text that is still open (as its escape
+    // button would), for a box whose cause has passed; nothing when none is.
+    // Boxes that never stay open need not do anything.
+    virtual void closeMessageBox(const QString& text) { Q_UNUSED(text); }
 
     // The warning box of the record-and-check handlers.
     void warn(const QString& description) {

@@ -101,7 +101,9 @@ int QtPrompts::messageBox(const QString& text, const QString& title, MsgButtons 
         if (offered.at(i).answer == AnswerCancel || offered.size() == 1)
             box.setEscapeButton(added.at(i));
     }
+    m_open.append(&box);
     box.exec();
+    m_open.removeAll(&box);
     const int clicked = int(added.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
     if (clicked >= 0)
         return offered.at(clicked).answer;
@@ -157,6 +159,17 @@ FileDialogResult QtPrompts::fileOpen(const FileDialogSetup& setup) {
     result.fileTitle = QFileInfo(result.path).fileName();
     result.typed = !name || (!lastTyped.isEmpty() && name->text() == lastTyped);
     return result;
+}
+
+void QtPrompts::closeMessageBox(const QString& text) {
+    for (const QPointer<QMessageBox>& box : std::as_const(m_open)) {
+        if (box && box->text() == text) {
+            if (QAbstractButton* escape = box->escapeButton())
+                escape->click();
+            else
+                box->reject();
+        }
+    }
 }
 
 void QtPrompts::beep() {

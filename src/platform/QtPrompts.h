@@ -2,8 +2,11 @@
 
 #include "platform/Prompts.h"
 
+#include <QList>
 #include <QPointer>
 #include <QWidget>
+
+class QMessageBox;
 
 // Qt's own texts (the text boxes' context menus, the file dialog's tool tips
 // and headers) in Japanese like the rest of the program, whatever the locale.
@@ -23,8 +26,10 @@ public:
                                     const QString& defaultReply) override;
     FileDialogResult fileOpen(const FileDialogSetup& setup) override;
     void beep() override;
+    void closeMessageBox(const QString& text) override;
 
 private:
     QWidget* owner() const;
     QPointer<QWidget> m_owner;
+    QList<QPointer<QMessageBox>> m_open; // message boxes being shown, innermost last
 };

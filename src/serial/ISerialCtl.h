@@ -102,6 +102,9 @@ public:
 
     // The code page Output encodes with; the receive path decodes with it.
     virtual QByteArray codePage() const = 0;
+    // After a loss, until the same device is back (Reconnected) or the
+    // program opens, closes or changes the port.
+    virtual bool waitingForDevice() const { return false; }
 
 signals:
     // One event: CommEvent holds its code. Equal events waiting together are
@@ -114,6 +117,9 @@ signals:
     // inside a call the program makes (a settings apply) fails that call with
     // this description instead, and only PortClosed follows.
     void DeviceLost(const QString& description);
+    // The lost device came back and the port is open again with the same
+    // settings; the description names it.
+    void Reconnected(const QString& description);
     // The port closed, by the program or by a loss: a receiver flushes what
     // it holds back for the next chunk.
     void PortClosed();

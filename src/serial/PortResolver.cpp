@@ -58,6 +58,7 @@ ResolvedPort resolvePort(int number, const QString& linkDir, const QStringList& 
     const QFileInfo info(link);
     if (info.isSymLink() || info.exists()) {
         port.path = link;
+        port.pinned = true;
         port.display =
             info.isSymLink() ? link + QStringLiteral(" → ") + info.symLinkTarget() : link;
         return port;

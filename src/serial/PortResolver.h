@@ -5,9 +5,10 @@
 
 // Where "Com N" leads.
 struct ResolvedPort {
-    QString path;    // what to open; empty when nothing matches
-    QString display; // the path as the user should see it in a message
-    int present = 0; // devices found when no link pins the port
+    QString path;        // what to open; empty when nothing matches
+    QString display;     // the path as the user should see it in a message
+    int present = 0;     // devices found when no link pins the port
+    bool pinned = false; // through the link comN
 };
 
 // The per-user folder of links com1, com2 … that pin a port to a device:

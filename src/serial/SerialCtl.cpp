@@ -4,9 +4,11 @@
 #include "platform/Failure.h"
 #include "platform/SystemError.h"
 #include "serial/LineSettings.h"
+#include "serial/PortHolder.h"
 #include "serial/PortResolver.h"
 #include "serial/TermiosHelpers.h"
 
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -17,9 +19,10 @@
 namespace {
 
 // Stand in the event queue for "emit PortClosed and DeviceLost" and for
-// "emit PortClosed" alone.
+// "emit PortClosed" alone, and for "emit Reconnected".
 constexpr int lostMarker = -1;
 constexpr int closedMarker = -2;
+constexpr int reconnectedMarker = -3;
 constexpr int pollInterval = 30;
 // What is still read from a line that has gone, after the reader stopped.
 constexpr long finalReadSize = 64 * 1024;
@@ -55,9 +58,13 @@ SerialCtl::SerialCtl(std::unique_ptr<SerialBackend> backend, QObject* parent)
     m_deliverTimer->setSingleShot(true);
     m_deliverTimer->setInterval(0);
     connect(m_deliverTimer, &QTimer::timeout, this, &SerialCtl::deliver);
+    m_lock = std::make_unique<PortLock>();
+    m_reconnector =
+        new Reconnector([this](const ResolvedPort& port) { return reopen(port); }, this);
 }
 
 SerialCtl::~SerialCtl() {
+    m_reconnector->stop();
     if (m_open) {
         const QSignalBlocker quiet(this);
         closePort();
@@ -76,6 +83,7 @@ bool SerialCtl::PortOpen() const {
 }
 
 void SerialCtl::setPortOpen(bool open) {
+    stopWaiting();
     if (open == m_open)
         return;
     if (open) {
@@ -104,11 +112,32 @@ void SerialCtl::openPort() {
                           .arg(m_port)
                           .arg(port.present)
                           .arg(portLinkDir()));
+    openDevice(port, config);
+    m_in.clear();
+}
+
+void SerialCtl::openDevice(const ResolvedPort& port, const LineConfig& config) {
+    const QString head = QStringLiteral("Com%1 を開けません: ").arg(m_port);
+    const PortLock::Result lock = m_lock->acquire(port.path);
+    switch (lock.outcome) {
+    case PortLock::Outcome::Taken:
+        break;
+    case PortLock::Outcome::HeldByLive:
+        throw Failure(head + describeLockHeld(port.display, lock.lockPath,
+                                              {lock.pid, processName(lock.pid)}));
+    case PortLock::Outcome::NotAPid:
+        throw Failure(head + describeLockNotAPid(port.display, lock.lockPath, lock.content));
+    case PortLock::Outcome::Unreadable:
+        throw Failure(head + describeLockUnreadable(port.display, lock.lockPath, lock.error));
+    case PortLock::Outcome::StaleKept:
+        throw Failure(head +
+                      describeStaleLockKept(port.display, lock.lockPath, lock.pid, lock.error));
+    }
 
     const int rc = m_backend->open(port.path);
     if (rc < 0) {
+        m_lock->release();
         const int error = -rc;
-        const QString head = QStringLiteral("Com%1 を開けません: ").arg(m_port);
         const QString reason = QStringLiteral("理由: ") + describeErrno(error);
         QString what;
         switch (error) {
@@ -119,8 +148,10 @@ void SerialCtl::openPort() {
             break;
         case EBUSY:
         case EWOULDBLOCK:
-            what = QStringLiteral("デバイス %1 は他のプログラムが使用中です。").arg(port.display);
-            break;
+            throw Failure(
+                head +
+                QStringLiteral("デバイス %1 は他のプログラムが使用中です。").arg(port.display) +
+                reason + QStringLiteral("。") + busyDescription(port.path));
         case EACCES:
         case EPERM:
             what = QStringLiteral("デバイス %1 を開く権限がありません。dialout グループに"
@@ -142,6 +173,7 @@ void SerialCtl::openPort() {
         applyConfig(config, nullptr);
     } catch (const Failure&) {
         m_backend->close();
+        m_lock->release();
         throw;
     }
     const int dtr = m_backend->setDtr(m_dtr);
@@ -149,7 +181,6 @@ void SerialCtl::openPort() {
 
     m_hasModemLines = m_backend->modemLines(m_lines) == 0;
     m_hasCounters = m_backend->counters(m_counters) == 0;
-    m_in.clear();
     m_marking = m_backend->marksLineErrors();
     m_decoder.reset();
     m_out.clear();
@@ -164,6 +195,43 @@ void SerialCtl::openPort() {
     m_open = true;
     if (m_hasModemLines || m_hasCounters)
         m_pollTimer->start();
+    m_opened = OpenedDevice::of(m_port, port);
+}
+
+QString SerialCtl::busyDescription(const QString& device) const {
+    const QList<ProcessRef> holders = portHolders(device);
+    return describeHolders(holders, holders.isEmpty() ? deviceGrabbers() : QList<ProcessRef>(),
+                           deviceIdentity(device).usbId());
+}
+
+bool SerialCtl::reopen(const ResolvedPort& port) {
+    LineConfig config;
+    if (!m_settings.toConfig(m_handshaking, config).isEmpty())
+        return false;
+    try {
+        openDevice(port, config);
+    } catch (const Failure&) {
+        return false; // still away, busy or not ready: the wait goes on
+    }
+    const QString device = QFileInfo(port.path).canonicalFilePath();
+    m_reconnectDescription = QStringLiteral("Com%1 に再接続しました (%2)。")
+                                 .arg(m_port)
+                                 .arg(device.isEmpty() ? port.display : device);
+    m_pending.append(reconnectedMarker);
+    deliverLater();
+    return true;
+}
+
+void SerialCtl::stopWaiting() {
+    m_reconnector->stop();
+}
+
+bool SerialCtl::waitingForDevice() const {
+    return m_reconnector->waiting();
+}
+
+void SerialCtl::setLockDirs(const QStringList& dirs) {
+    m_lock = std::make_unique<PortLock>(dirs);
 }
 
 void SerialCtl::closePort() {
@@ -176,6 +244,7 @@ void SerialCtl::closePort() {
     }
     m_pollTimer->stop();
     m_backend->close();
+    m_lock->release();
     m_open = false;
     m_out.clear();
     m_lastOutCount = 0;
@@ -233,8 +302,10 @@ void SerialCtl::setCommPort(qint16 port) {
         throw Failure(QStringLiteral("ポート番号 %1 は使えません (1 から 16 まで)。").arg(port));
     if (m_open && port != m_port)
         throw Failure(QStringLiteral("ポートが開いている間はポート番号を変更できません。"));
-    if (port != m_port)
+    if (port != m_port) {
         m_display.clear();
+        stopWaiting();
+    }
     m_port = port;
 }
 
@@ -615,6 +686,8 @@ void SerialCtl::lose(int error, bool reportedByCaller) {
                              : QStringLiteral("%1 との接続が切れました。理由: %2")
                                    .arg(portName(), describeErrno(error));
     closePort();
+    if (m_reconnector->start(m_opened))
+        m_lossDescription += QStringLiteral("同じデバイスが戻ると自動的に接続し直します。");
     m_pending.append(reportedByCaller ? closedMarker : lostMarker);
 }
 
@@ -640,6 +713,10 @@ void SerialCtl::deliver() {
             emit PortClosed();
             if (code == lostMarker)
                 emit DeviceLost(m_lossDescription);
+            continue;
+        }
+        if (code == reconnectedMarker) {
+            emit Reconnected(m_reconnectDescription);
             continue;
         }
         if (code == CommReceive && (m_rthreshold <= 0 || m_in.isEmpty()))

@@ -3,6 +3,8 @@
 #include "serial/ISerialCtl.h"
 #include "serial/LineSettings.h"
 #include "serial/ParmrkDecoder.h"
+#include "serial/PortLock.h"
+#include "serial/Reconnector.h"
 #include "serial/SerialBackend.h"
 #include "serial/SerialReader.h"
 
@@ -11,6 +13,7 @@
 
 class QSocketNotifier;
 class QTimer;
+struct ResolvedPort;
 
 // The serial port component over Linux termios, driven from the UI thread's
 // event loop. OnComm is emitted from the event loop, never from inside a call
@@ -26,7 +29,10 @@ class QTimer;
 // DeviceLost(description) follows PortClosed when the device goes away while
 // open (adapter unplugged, pty master closed). The bytes the line still held
 // have been read by then and announced with event 2; what the program has
-// not taken stays readable through Input() until the next open.
+// not taken stays readable through Input() until the next open. When the
+// same device can be recognised again, the component then waits for it and
+// reopens it with the same settings (Reconnected), keeping what Input() still
+// holds; opening, closing or changing the port ends the wait.
 class SerialCtl : public ISerialCtl {
     Q_OBJECT
 public:
@@ -59,14 +65,21 @@ public:
     bool CTSHolding() const override;
     bool DSRHolding() const override;
     QByteArray codePage() const override;
+    bool waitingForDevice() const override;
 
     void setCodePage(const QByteArray& codePage);
+    // Where UUCP lock files are looked for and made (default /run/lock, /var/lock).
+    void setLockDirs(const QStringList& dirs);
 
     static constexpr int receiveLimit = 1 << 20;
     static constexpr int sendLimit = 1 << 16;
 
 private:
     void openPort();
+    void openDevice(const ResolvedPort& port, const LineConfig& config);
+    QString busyDescription(const QString& device) const;
+    bool reopen(const ResolvedPort& port);
+    void stopWaiting();
     void closePort();
     void applyToOpenPort(const LineSettings& settings, int handshaking);
     void applyConfig(const LineConfig& config, const LineConfig* restore);
@@ -124,4 +137,9 @@ private:
     bool m_hasCounters = false;
     LineCounters m_counters;
     QString m_lossDescription;
+    QString m_reconnectDescription;
+
+    std::unique_ptr<PortLock> m_lock;
+    OpenedDevice m_opened;
+    Reconnector* m_reconnector = nullptr;
 };

@@ -302,6 +302,8 @@ void frmTerminal::connectSignals() {
     });
     connect(SerialCtl1, &ISerialCtl::DeviceLost, this,
             [this](const QString& description) { guarded([&] { onDeviceLost(description); }); });
+    connect(SerialCtl1, &ISerialCtl::Reconnected, this,
+            [this](const QString& description) { guarded([&] { onReconnected(description); }); });
 }
 
 // ---------------------------------------------------------------------------
@@ -576,6 +578,10 @@ void frmTerminal::refreshConnectionDisplay() {
         imgNotConnected->raise();
         setPanelText(keySettings, settingsPrefix);
         StopConnectClock();
+        bool waiting = false;
+        skipped.attempt([&] { waiting = SerialCtl1->waitingForDevice(); });
+        if (waiting)
+            setPanelText(keyConnectTime, QStringLiteral("再接続待ち"));
     }
 }
 
@@ -595,7 +601,18 @@ void frmTerminal::Timer1_Timer() {
 
 void frmTerminal::onDeviceLost(const QString& description) {
     refreshConnectionDisplay();
+    // Events run while the warning is open: the device may come back meanwhile.
+    m_lossWarning = description;
     m_prompts->warn(description);
+    m_lossWarning.clear();
+}
+
+void frmTerminal::onReconnected(const QString& description) {
+    refreshConnectionDisplay();
+    setStatusText(QStringLiteral("ｽﾃｰﾀｽ: ") + description);
+    enableTimer2();
+    if (!m_lossWarning.isEmpty())
+        m_prompts->closeMessageBox(m_lossWarning);
 }
 
 // ---------------------------------------------------------------------------

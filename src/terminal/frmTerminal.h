@@ -146,6 +146,7 @@ private:
     void alignBars();
     void setPanelText(const QString& key, const QString& text);
     void onDeviceLost(const QString& description);
+    void onReconnected(const QString& description);
     void letEventsRun();
     void end();
     template <class Handler> void guarded(Handler&& handler);
@@ -161,4 +162,5 @@ private:
     bool m_loaded = false;
     bool m_unloading = false;
     bool m_ended = false;
+    QString m_lossWarning; // the loss warning's text while it is shown
 };

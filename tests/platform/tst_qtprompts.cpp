@@ -62,7 +62,7 @@ void tst_QtPrompts::messageBox_data() {
     QTest::addColumn<MsgIcon>("icon");
     QTest::addColumn<QString>("title");
     QTest::addColumn<int>("defaultButton");
-    QTest::addColumn<QString>("press"); // caption, or "escape"
+    QTest::addColumn<QString>("press"); // caption, "escape", or "program" (closeMessageBox)
     QTest::addColumn<QString>("shown"); // title | icon | buttons left to right | default
     QTest::addColumn<int>("answer");
 
@@ -81,6 +81,12 @@ void tst_QtPrompts::messageBox_data() {
     QTest::newRow("retry/cancel, critical")
         << MsgButtons::RetryCancel << MsgIcon::Critical << "" << 0 << "再試行(&R)"
         << "Velmora | 3 | 再試行(&R),ｷｬﾝｾﾙ | 再試行(&R)" << int(AnswerRetry);
+    QTest::newRow("warning closed by the program")
+        << MsgButtons::OK << MsgIcon::Exclamation << "" << 0 << "program"
+        << "Velmora | 2 | OK | OK" << int(AnswerOK);
+    QTest::newRow("question closed by the program answers cancel")
+        << MsgButtons::OKCancel << MsgIcon::Question << "" << 0 << "program"
+        << "Velmora | 4 | OK,ｷｬﾝｾﾙ | OK" << int(AnswerCancel);
 }
 
 void tst_QtPrompts::messageBox() {
@@ -92,6 +98,11 @@ void tst_QtPrompts::messageBox() {
     QFETCH(QString, shown);
     QFETCH(int, answer);
 
+    const QString text = "ﾃﾞｰﾀが送信できません。";
+    // A box raised while the window is not the active one still belongs to it.
+    QWidget window;
+    QtPrompts prompts;
+    prompts.setOwner(&window);
     QString seen;
     QWidget* parent = nullptr;
     whenModal([&](QWidget* widget) {
@@ -110,16 +121,16 @@ void tst_QtPrompts::messageBox() {
                    .arg(captions.join(","), box->defaultButton()->text());
         if (press == "escape")
             QTest::keyClick(box, Qt::Key_Escape);
+        if (press == "program") {
+            prompts.closeMessageBox("another text"); // leaves this box alone
+            QVERIFY(box->isVisible());
+            prompts.closeMessageBox(text);
+        }
         for (QAbstractButton* button : buttons)
             if (button->text() == press)
                 button->click();
     });
-    // A box raised while the window is not the active one still belongs to it.
-    QWidget window;
-    QtPrompts prompts;
-    prompts.setOwner(&window);
-    QCOMPARE(prompts.messageBox("ﾃﾞｰﾀが送信できません。", title, buttons, icon, defaultButton),
-             answer);
+    QCOMPARE(prompts.messageBox(text, title, buttons, icon, defaultButton), answer);
     QCOMPARE(seen, shown);
     QCOMPARE(parent, &window);
 }

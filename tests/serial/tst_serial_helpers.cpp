@@ -1,13 +1,75 @@
 // The termios helpers (checked on the struct: a pty drops data bits and
-// parity enable) and the order in which present devices become Com1, Com2 ….
+// parity enable), the order in which present devices become Com1, Com2 …,
+// UUCP lock files and how a replugged adapter is recognised.
+#include "serial/DeviceIdentity.h"
+#include "serial/PortLock.h"
 #include "serial/PortResolver.h"
 #include "serial/TermiosHelpers.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+}
+
+// A pid that ran and is gone.
+long deadPid() {
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    return long(child);
+}
+
+// A tty in a sysfs look-alike under `root`, described as "layout=usbserial
+// vendor=0403 product=6001 serial=A1 location=1-1 interface=00 port=0";
+// layouts: usbserial (ttyUSB), acm (ttyACM), platform (on-board), none.
+QString fakeTty(const QString& root, const QString& name, const QString& spec) {
+    QMap<QString, QString> v;
+    for (const QString& pair : spec.split(' ', Qt::SkipEmptyParts))
+        v.insert(pair.section('=', 0, 0), pair.section('=', 1));
+    const QString dev = root + "/dev/" + name;
+    writeFile(dev, {});
+    const QString layout = v.value("layout");
+    if (layout == "none")
+        return dev;
+    QString target = root + "/sys/devices/platform/serial8250";
+    if (layout != "platform") {
+        const QString usb = root + "/sys/devices/usb1/" + v.value("location");
+        writeFile(usb + "/idVendor", v.value("vendor").toLatin1() + "\n");
+        writeFile(usb + "/idProduct", v.value("product").toLatin1() + "\n");
+        if (v.contains("serial"))
+            writeFile(usb + "/serial", v.value("serial").toLatin1() + "\n");
+        target = usb + "/" + v.value("location") + ":1." + v.value("interface");
+        writeFile(target + "/bInterfaceNumber", v.value("interface").toLatin1() + "\n");
+        if (layout == "usbserial") {
+            target += "/" + name;
+            writeFile(target + "/port_number", v.value("port", "0").toLatin1() + "\n");
+        }
+    }
+    QDir().mkpath(target);
+    QDir().mkpath(root + "/sys/class/tty/" + name);
+    QFile::link(target, root + "/sys/class/tty/" + name + "/device");
+    return dev;
+}
+
+} // namespace
 
 class SerialHelpersTest : public QObject {
     Q_OBJECT
@@ -143,6 +205,111 @@ private slots:
         const ResolvedPort none = resolvePort(5, links.path(), present);
         QVERIFY(none.path.isEmpty());
         QCOMPARE(none.present, 4);
+    }
+
+    void lockFiles_data() {
+        QTest::addColumn<QByteArray>("content"); // %LIVE%, %DEAD%, %SELF% stand for pids
+        QTest::addColumn<bool>("inSecondDir");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<bool>("tookOver");
+        using O = PortLock::Outcome;
+        QTest::newRow("no lock: ours is made") << QByteArray() << false << int(O::Taken) << false;
+        QTest::newRow("HDB lock of a live process")
+            << QByteArray("%LIVE%\n") << false << int(O::HeldByLive) << false;
+        QTest::newRow("Qt lock file form, live, in /var/lock")
+            << QByteArray("%LIVE%\nminicom\nhost\n") << true << int(O::HeldByLive) << false;
+        QTest::newRow("stale lock of a dead process is taken over")
+            << QByteArray("%DEAD%\n") << false << int(O::Taken) << true;
+        QTest::newRow("our own pid") << QByteArray("%SELF%\n") << false << int(O::Taken) << false;
+        QTest::newRow("empty file") << QByteArray("", 0) << false << int(O::NotAPid) << false;
+        QTest::newRow("a word") << QByteArray("minicom\n") << false << int(O::NotAPid) << false;
+        QTest::newRow("negative") << QByteArray("       -12\n") << false << int(O::NotAPid)
+                                  << false;
+        QTest::newRow("zero") << QByteArray("0\n") << false << int(O::NotAPid) << false;
+        QTest::newRow("eleven digits")
+            << QByteArray("12345678901\n") << false << int(O::NotAPid) << false;
+        QTest::newRow("number and more")
+            << QByteArray("  1234 x\n") << false << int(O::NotAPid) << false;
+        QTest::newRow("binary pid")
+            << QByteArray("\x39\x30\x00\x00", 4) << false << int(O::NotAPid) << false;
+    }
+    void lockFiles() {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, inSecondDir);
+        QFETCH(int, outcome);
+        QFETCH(bool, tookOver);
+        QTemporaryDir root;
+        const QString run = root.filePath("run-lock"), var = root.filePath("var-lock");
+        QVERIFY(QDir().mkpath(run) && QDir().mkpath(var));
+        const QString device = root.filePath("dev/ttyUSB0");
+        QVERIFY(writeFile(device, {}));
+        const QString name = lockFileName(QFileInfo(device).canonicalFilePath());
+        const QString lockPath = (inSecondDir ? var : run) + "/" + name;
+        const long live = long(getppid()), dead = deadPid(), self = long(getpid());
+        content.replace("%LIVE%", QByteArray::number(qlonglong(live)).rightJustified(10, ' '))
+            .replace("%DEAD%", QByteArray::number(qlonglong(dead)))
+            .replace("%SELF%", QByteArray::number(qlonglong(self)));
+        if (!content.isNull())
+            QVERIFY(writeFile(lockPath, content));
+
+        PortLock lock({run, var});
+        const PortLock::Result result = lock.acquire(device);
+        QCOMPARE(int(result.outcome), outcome);
+        QCOMPARE(result.tookOver, tookOver);
+        QCOMPARE(result.lockPath,
+                 outcome == int(PortLock::Outcome::Taken) ? run + "/" + name : lockPath);
+        if (outcome == int(PortLock::Outcome::HeldByLive))
+            QCOMPARE(result.pid, live);
+        if (outcome != int(PortLock::Outcome::Taken)) {
+            QCOMPARE(readFile(lockPath), content); // left as it was
+            QVERIFY(lock.path().isEmpty());
+            return;
+        }
+        // HDB form: the pid in ten characters and a newline; gone on release.
+        QCOMPARE(readFile(run + "/" + name),
+                 QByteArray::number(qlonglong(self)).rightJustified(10, ' ') + "\n");
+        QCOMPARE(QDir(var).entryList(QDir::Files), QStringList());
+        lock.release();
+        QCOMPARE(QDir(run).entryList(QDir::Files), QStringList());
+    }
+
+    void replugRecognised_data() {
+        QTest::addColumn<QString>("was");
+        QTest::addColumn<QString>("now");
+        QTest::addColumn<bool>("same");
+        const QString ftdi = "layout=usbserial vendor=0403 product=6001 serial=A1 location=1-1 "
+                             "interface=00";
+        const QString bare = "layout=usbserial vendor=1a86 product=7523 location=1-1 interface=00";
+        const QString acm =
+            "layout=acm vendor=2341 product=0043 serial=95 location=1-2 interface=00";
+        QTest::newRow("same adapter back as ttyUSB1") << ftdi << ftdi << true;
+        QTest::newRow("another serial number")
+            << ftdi << QString(ftdi).replace("serial=A1", "serial=B2") << false;
+        QTest::newRow("another product") << ftdi << QString(ftdi).replace("6001", "6015") << false;
+        QTest::newRow("back without its serial number")
+            << ftdi << QString(ftdi).replace("serial=A1 ", "") << false;
+        QTest::newRow("other port of a two-port adapter")
+            << ftdi << QString(ftdi).replace("interface=00", "interface=01") << false;
+        QTest::newRow("no serial number, same USB port") << bare << bare << true;
+        QTest::newRow("no serial number, another USB port")
+            << bare << QString(bare).replace("location=1-1", "location=1-3") << false;
+        QTest::newRow("sysfs entry missing") << ftdi << "layout=none" << false;
+        QTest::newRow("CDC ACM device") << acm << acm << true;
+        QTest::newRow("on-board UART") << "layout=platform"
+                                       << "layout=platform" << false;
+    }
+    void replugRecognised() {
+        QFETCH(QString, was);
+        QFETCH(QString, now);
+        QFETCH(bool, same);
+        QTemporaryDir root;
+        const QString prefix = was.contains("acm") ? "ttyACM" : "ttyUSB";
+        const QString sys = root.filePath("sys/class/tty");
+        // Read while plugged in; the unplug takes its sysfs entries away.
+        const DeviceIdentity before = deviceIdentity(fakeTty(root.path(), prefix + "0", was), sys);
+        QVERIFY(QDir(root.filePath("sys")).removeRecursively());
+        const QString after = fakeTty(root.path(), prefix + "1", now);
+        QCOMPARE(sameDevice(before, deviceIdentity(after, sys)), same);
     }
 };
 

@@ -330,7 +330,8 @@ private slots:
         // The kernel's answer varies from run to run; the message does not.
         QCOMPARE(lost.first().first().toString(),
                  QStringLiteral("Com1 (%1 → /dev/fake-line) との接続が切れました。デバイスが"
-                                "取り外されたか、回線が切断されました。")
+                                "取り外されたか、回線が切断されました。"
+                                "同じデバイスが戻ると自動的に接続し直します。")
                      .arg(m_config.path() + "/velmora/ports/com1"));
         QVERIFY(!serial.PortOpen());
         QVERIFY(!m_line->opened);

@@ -3,9 +3,12 @@
 #include "PtyPair.h"
 #include "platform/Failure.h"
 #include "serial/CustomSpeed.h"
+#include "serial/PortLock.h"
 #include "serial/SerialCtl.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -200,19 +203,73 @@ private slots:
             QVERIFY(failure.description().contains(QStringLiteral("見つかりません")));
         }
         QVERIFY(!missing.PortOpen());
+    }
 
-        SerialCtl holder, second;
-        holder.setPortOpen(true);
-        try {
-            second.setPortOpen(true);
-            QFAIL("a held device opened twice");
-        } catch (const Failure& failure) {
-            QVERIFY2(failure.description().contains(QStringLiteral("使用中")),
-                     qPrintable(failure.description()));
-            QVERIFY(failure.description().contains(pty.slavePath()));
+    void busyPortNamesItsHolder_data() {
+        QTest::addColumn<QString>("holder");
+        QTest::newRow("flock of another program") << "flock";
+        QTest::newRow("another port object of this program") << "self";
+        QTest::newRow("UUCP lock file of a live process") << "live lock";
+        QTest::newRow("UUCP lock file of a dead process") << "stale lock";
+    }
+    void busyPortNamesItsHolder() {
+        QFETCH(QString, holder);
+        PtyPair pty;
+        link(1, pty.slavePath());
+        QTemporaryDir lockDir;
+        const QString lockPath =
+            lockDir.filePath(lockFileName(QFileInfo(pty.slavePath()).canonicalFilePath()));
+        SerialCtl serial, other;
+        serial.setLockDirs({lockDir.path()});
+        other.setLockDirs({lockDir.path()});
+        QProcess program;
+        QString expected;
+        if (holder == "flock") {
+            // -o: only flock itself keeps the device; it prints once it holds the lock.
+            program.start("flock", {"-o", pty.slavePath(), "-c", "echo held; exec sleep 30"});
+            QVERIFY(program.waitForReadyRead(10000));
+            expected = QStringLiteral("flock (pid %1)").arg(program.processId());
+        } else if (holder == "self") {
+            other.setPortOpen(true);
+            expected = QStringLiteral("(pid %1)").arg(QCoreApplication::applicationPid());
+        } else {
+            qint64 pid = 0;
+            if (holder == "live lock") {
+                program.start("sleep", {"30"});
+                QVERIFY(program.waitForStarted());
+                pid = program.processId();
+                expected = QStringLiteral("%1 が sleep (pid %2)").arg(lockPath).arg(pid);
+            } else {
+                QProcess gone;
+                gone.start("true", {});
+                QVERIFY(gone.waitForStarted());
+                pid = gone.processId();
+                QVERIFY(gone.waitForFinished());
+            }
+            QFile lock(lockPath);
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            lock.write(QByteArray::number(pid).rightJustified(10, ' ') + "\n");
         }
-        QVERIFY(!second.PortOpen());
-        QVERIFY(holder.PortOpen());
+        try {
+            serial.setPortOpen(true);
+            QVERIFY2(expected.isEmpty(), "a held device opened");
+        } catch (const Failure& failure) {
+            QVERIFY2(!expected.isEmpty(), qPrintable(failure.description()));
+            QVERIFY2(failure.description().contains(QStringLiteral("使用中")) &&
+                         failure.description().contains(expected) &&
+                         failure.description().contains(pty.slavePath()),
+                     qPrintable(failure.description()));
+            QVERIFY(!serial.PortOpen());
+            program.kill();
+            program.waitForFinished();
+            return;
+        }
+        // The stale lock is ours while open and gone after closing.
+        QFile lock(lockPath);
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QCOMPARE(lock.readAll().trimmed().toLongLong(), QCoreApplication::applicationPid());
+        serial.setPortOpen(false);
+        QVERIFY(!QFile::exists(lockPath));
     }
 
     void hangUpClosesKeepsBytesAndIdles() {
@@ -239,6 +296,62 @@ private slots:
         const double wallUsed = seconds(CLOCK_MONOTONIC) - wall;
         QVERIFY2(cpuUsed < wallUsed / 4, qPrintable(QString::number(cpuUsed / wallUsed)));
         QCOMPARE(lost.count(), 1);
+    }
+
+    void reconnectUnlessTheUserActs_data() {
+        QTest::addColumn<QString>("act");
+        QTest::addColumn<bool>("reconnects");
+        QTest::addColumn<bool>("openAfter");
+        QTest::newRow("nothing: the same settings on the new line") << "" << true << true;
+        QTest::newRow("the user closes") << "close" << false << false;
+        QTest::newRow("the user picks another port") << "port" << false << false;
+        QTest::newRow("the user opens") << "open" << false << true;
+    }
+    void reconnectUnlessTheUserActs() {
+        QFETCH(QString, act);
+        QFETCH(bool, reconnects);
+        QFETCH(bool, openAfter);
+        auto pty = std::make_unique<PtyPair>();
+        link(1, pty->slavePath());
+        SerialCtl serial;
+        serial.setSettings("57600,n,8,2");
+        serial.setHandshaking(1);
+        Recorder recorder(serial, true);
+        QSignalSpy reconnected(&serial, &ISerialCtl::Reconnected);
+        serial.setPortOpen(true);
+        pty->closeMaster();
+        QTRY_VERIFY(recorder.events.contains("lost"));
+        QVERIFY(serial.waitingForDevice());
+        if (act == "close")
+            serial.setPortOpen(false);
+        else if (act == "port")
+            serial.setCommPort(2);
+        QCOMPARE(serial.waitingForDevice(), act.isEmpty() || act == "open");
+
+        // A new pty at the same link, as a simulator started again makes it.
+        pty = std::make_unique<PtyPair>();
+        link(1, pty->slavePath());
+        if (act == "open")
+            serial.setPortOpen(true);
+        if (reconnects)
+            QTRY_COMPARE_WITH_TIMEOUT(reconnected.count(), 1, 10000);
+        else
+            QTest::qWait(1500);
+        QCOMPARE(reconnected.count(), int(reconnects));
+        QCOMPARE(serial.PortOpen(), openAfter);
+        QVERIFY(!serial.waitingForDevice());
+        if (!reconnects)
+            return;
+        QVERIFY(reconnected.first().first().toString().contains(pty->slavePath()));
+        termios t{};
+        QCOMPARE(tcgetattr(pty->masterFd(), &t), 0);
+        unsigned in = 0, out = 0;
+        QCOMPARE(readActualSpeed(pty->masterFd(), &in, &out), 0);
+        QCOMPARE(out, 57600u);
+        QVERIFY(t.c_cflag & CSTOPB);
+        QVERIFY(t.c_iflag & IXON);
+        QVERIFY(pty->write("again"));
+        QTRY_COMPARE(recorder.received(), QByteArray("again"));
     }
 };
 

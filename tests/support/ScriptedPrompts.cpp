@@ -58,8 +58,12 @@ int ScriptedPrompts::messageBox(const QString& text, const QString& title, MsgBu
     m_lastIcon = icon;
     m_lastButtons = buttons;
     ++m_messages;
+    m_open << text;
     if (whileMessageOpen)
         whileMessageOpen();
+    m_open.removeOne(text);
+    if (m_closed.contains(text))
+        return buttons == MsgButtons::OK ? AnswerOK : AnswerCancel;
     if (!messageAnswers.isEmpty())
         return messageAnswers.takeFirst();
     return firstButton(buttons);
@@ -84,6 +88,13 @@ FileDialogResult ScriptedPrompts::fileOpen(const FileDialogSetup& setup) {
     return cancelled;
 }
 
+void ScriptedPrompts::closeMessageBox(const QString& text) {
+    if (!m_open.contains(text))
+        return;
+    log << QStringLiteral("closed|") + text;
+    m_closed << text;
+}
+
 void ScriptedPrompts::beep() {
     log << QStringLiteral("beep");
     ++beeps;
@@ -98,6 +109,7 @@ void ScriptedPrompts::clear() {
     fileSetups.clear();
     beeps = 0;
     m_messages = 0;
+    m_closed.clear();
     m_lastText.clear();
     m_lastTitle.clear();
 }

@@ -20,6 +20,9 @@ public:
                                     const QString& defaultReply) override;
     FileDialogResult fileOpen(const FileDialogSetup& setup) override;
     void beep() override;
+    // Logs "closed|<text>" when a box with the text is open (in whileMessageOpen).
+    void closeMessageBox(const QString& text) override;
+    bool closedByProgram(const QString& text) const { return m_closed.contains(text); }
 
     // Scripted answers, taken in order by each kind of box.
     QList<int> messageAnswers;
@@ -44,6 +47,7 @@ private:
     MsgIcon m_lastIcon = MsgIcon::None;
     MsgButtons m_lastButtons = MsgButtons::OK;
     int m_messages = 0;
+    QStringList m_open, m_closed;
 };
 
 QString toString(MsgButtons buttons);

@@ -251,6 +251,46 @@ private slots:
         QCOMPARE(r.prompts.messageCount(), 1);
         QCOMPARE(r.screen(), QString("kept\r\n"));
     }
+
+    void reconnectWhenTheDeviceReturns() {
+        auto r = std::make_unique<Rig>();
+        QVERIFY(r->openPort());
+        r->openLog();
+        QVERIFY(r->pty.write("before\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(r->screen(), QString("before\r\n"), 5000);
+        const qint64 firstStart = r->w->ConnectStart;
+        PtyPair next;
+        QString whileWaiting;
+        // The device comes back at the same link while the loss warning is
+        // open; the warning closes itself.
+        r->prompts.whileMessageOpen = [&] {
+            whileWaiting = display(*r->w) + " " + r->w->panelText("ConnectTime");
+            const QString link = qEnvironmentVariable("XDG_CONFIG_HOME") + "/velmora/ports/com1";
+            QFile::remove(link);
+            QFile::link(next.slavePath(), link);
+            QTRY_VERIFY_WITH_TIMEOUT(r->prompts.closedByProgram(r->prompts.lastMessageText()),
+                                     10000);
+        };
+        r->pty.closeMaster();
+        QTRY_COMPARE_WITH_TIMEOUT(r->prompts.messageCount(), 1, 10000);
+        QCOMPARE(whileWaiting, closedDisplay + " 再接続待ち");
+        const QString warning = r->prompts.lastMessageText();
+        QVERIFY2(warning.contains(QStringLiteral("自動的に接続し直します")), qPrintable(warning));
+        QCOMPARE(r->prompts.log.size(), 3); // the log file dialog, the warning, its closing
+        QCOMPARE(r->prompts.log.last(), "closed|" + warning);
+        QCOMPARE(display(*r->w), openDisplay);
+        QVERIFY(r->w->ConnectStart > firstStart);
+        QCOMPARE(r->w->panelText("Status"),
+                 QStringLiteral("ｽﾃｰﾀｽ: Com1 に再接続しました (%1)。").arg(next.slavePath()));
+
+        QVERIFY(next.write("after\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(r->screen(), QString("before\r\nafter\r\n"), 5000);
+        r->w->mnuCloseLog_Click();
+        QFile log(r->logPath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll(), QByteArray("before\r\nafter\r\n"));
+        QCOMPARE(r->prompts.messageCount(), 1);
+    }
 };
 
 QTEST_MAIN(tst_window_pty)

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QStringList>
+
+class QSocketNotifier;
+
+// Tells when entries appear or change in a few folders (inotify), so a
+// program waiting for a device sleeps until the system makes one.
+class DeviceWatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit DeviceWatcher(QObject* parent = nullptr);
+    ~DeviceWatcher() override;
+
+    // Watches exactly these folders from now on; missing ones are skipped.
+    void watch(const QStringList& dirs);
+    void stop();
+
+signals:
+    // Something was created, moved in or changed its permissions.
+    void changed();
+
+private:
+    void onReadable();
+
+    int m_fd = -1;
+    QSocketNotifier* m_notifier = nullptr;
+    QHash<QString, int> m_watches;
+};

@@ -1,0 +1,92 @@
+#include "serial/PortHolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace {
+
+QList<long> processIds(const QString& procDir) {
+    QList<long> pids;
+    const QStringList names = QDir(procDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        bool number = false;
+        const long pid = name.toLong(&number);
+        if (number && pid > 0)
+            pids << pid;
+    }
+    return pids;
+}
+
+void addOnce(QList<ProcessRef>& list, long pid, const QString& procDir) {
+    for (const ProcessRef& known : list) {
+        if (known.pid == pid)
+            return;
+    }
+    list.append({pid, processName(pid, procDir)});
+}
+
+// flock holders of the inode: /proc/locks gives "MAJ:MIN:INODE" in hex:hex:dec.
+void flockHolders(const struct stat& device, const QString& procDir, QList<ProcessRef>& found) {
+    QFile locks(procDir + QStringLiteral("/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray key = QByteArray::number(major(device.st_dev), 16).rightJustified(2, '0') +
+                           ':' +
+                           QByteArray::number(minor(device.st_dev), 16).rightJustified(2, '0') +
+                           ':' + QByteArray::number(qulonglong(device.st_ino));
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        // "1: FLOCK  ADVISORY  WRITE 1234 00:05:89 0 EOF"; blocked waiters carry "->".
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields.at(1) != "FLOCK")
+            continue;
+        if (fields.at(5) != key)
+            continue;
+        bool number = false;
+        const long pid = fields.at(4).toLong(&number);
+        if (number && pid > 0)
+            addOnce(found, pid, procDir);
+    }
+}
+
+} // namespace
+
+QString processName(long pid, const QString& procDir) {
+    QFile comm(procDir + QStringLiteral("/%1/comm").arg(pid));
+    if (!comm.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(comm.readAll().trimmed());
+}
+
+QList<ProcessRef> portHolders(const QString& devicePath, const QString& procDir) {
+    QList<ProcessRef> found;
+    const QString device = QFileInfo(devicePath).canonicalFilePath();
+    struct stat st {};
+    if (device.isEmpty() || ::stat(QFile::encodeName(device).constData(), &st) != 0)
+        return found;
+    flockHolders(st, procDir, found);
+    for (const long pid : processIds(procDir)) {
+        const QString fdDir = procDir + QStringLiteral("/%1/fd").arg(pid);
+        const QStringList fds =
+            QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString& fd : fds) {
+            if (QFile::symLinkTarget(fdDir + QLatin1Char('/') + fd) == device) {
+                addOnce(found, pid, procDir);
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+QList<ProcessRef> deviceGrabbers(const QString& procDir) {
+    QList<ProcessRef> found;
+    for (const long pid : processIds(procDir)) {
+        const QString name = processName(pid, procDir);
+        if (name == QLatin1String("ModemManager") || name == QLatin1String("brltty"))
+            found.append({pid, name});
+    }
+    return found;
+}

@@ -1,0 +1,171 @@
+#include "serial/PortLock.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Up to 128 bytes is plenty for any lock form; more is not a lock file.
+int readSmallFile(const QString& path, QByteArray& content) {
+    const QByteArray name = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return errno;
+    char buffer[128];
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, sizeof buffer);
+    } while (n < 0 && errno == EINTR);
+    const int error = n < 0 ? errno : 0;
+    ::close(fd);
+    if (n >= 0)
+        content = QByteArray(buffer, int(n));
+    return error;
+}
+
+bool processAlive(long pid) {
+    // EPERM: it runs, as another user.
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+// HDB form: the pid right-aligned in ten characters, then a newline.
+QByteArray hdbContent(long pid) {
+    return QByteArray::number(qlonglong(pid)).rightJustified(10, ' ') + '\n';
+}
+
+} // namespace
+
+long lockFilePid(const QByteArray& content) {
+    const int end = int(content.indexOf('\n'));
+    const QByteArray first = (end < 0 ? content : content.left(end)).trimmed();
+    if (first.isEmpty() || first.size() > 10)
+        return 0;
+    for (const char c : first) {
+        if (c < '0' || c > '9')
+            return 0;
+    }
+    const qlonglong pid = first.toLongLong();
+    return pid > 0 && pid <= INT_MAX ? long(pid) : 0;
+}
+
+QString lockFileName(const QString& canonicalDevice) {
+    QString name = canonicalDevice;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return QStringLiteral("LCK..") + name;
+}
+
+PortLock::PortLock(QStringList dirs) {
+    // /var/lock is usually a link to /run/lock: look in each folder once.
+    QStringList seen;
+    for (const QString& dir : dirs) {
+        const QString real = QFileInfo(dir).canonicalFilePath();
+        if (!real.isEmpty() && QFileInfo(real).isDir() && !seen.contains(real)) {
+            seen << real;
+            m_dirs << dir;
+        }
+    }
+}
+
+PortLock::~PortLock() {
+    release();
+}
+
+QStringList PortLock::defaultDirs() {
+    return {QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
+}
+
+PortLock::Result PortLock::acquire(const QString& devicePath) {
+    release();
+    Result result;
+    const QString device = QFileInfo(devicePath).canonicalFilePath();
+    if (device.isEmpty() || m_dirs.isEmpty())
+        return result;
+    const QString name = lockFileName(device);
+    const long self = long(::getpid());
+
+    for (const QString& dir : m_dirs) {
+        const QString path = dir + QLatin1Char('/') + name;
+        QByteArray content;
+        const int error = readSmallFile(path, content);
+        if (error == ENOENT)
+            continue;
+        result.lockPath = path;
+        if (error != 0) {
+            result.outcome = Outcome::Unreadable;
+            result.error = error;
+            return result;
+        }
+        const long pid = lockFilePid(content);
+        if (pid == 0) {
+            // Could be another program half-way through writing it: refuse
+            // rather than guess, and let the message show what it holds.
+            result.outcome = Outcome::NotAPid;
+            result.content = content;
+            return result;
+        }
+        if (pid != self && processAlive(pid)) {
+            result.outcome = Outcome::HeldByLive;
+            result.pid = pid;
+            return result;
+        }
+        if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT) {
+            result.outcome = Outcome::StaleKept;
+            result.pid = pid;
+            result.error = errno;
+            return result;
+        }
+        result.tookOver = pid != self;
+    }
+
+    // Written whole under another name, then linked: a reader never sees a
+    // half-written file, and of two programs racing only one link succeeds.
+    for (const QString& dir : m_dirs) {
+        const QString path = dir + QLatin1Char('/') + name;
+        const QByteArray temp = QFile::encodeName(dir + QStringLiteral("/LTMP.%1").arg(self));
+        const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0)
+            continue; // not writable for us: flock and TIOCEXCL still hold
+        const QByteArray content = hdbContent(self);
+        const bool written =
+            ::write(fd, content.constData(), size_t(content.size())) == ssize_t(content.size());
+        ::close(fd);
+        const int linked =
+            written ? ::link(temp.constData(), QFile::encodeName(path).constData()) : -1;
+        const int linkError = errno;
+        ::unlink(temp.constData());
+        if (linked == 0) {
+            m_path = path;
+            result.lockPath = path;
+            return result;
+        }
+        if (written && linkError == EEXIST) {
+            QByteArray other;
+            readSmallFile(path, other);
+            result.lockPath = path;
+            result.pid = lockFilePid(other);
+            result.content = other;
+            result.outcome = result.pid != 0 ? Outcome::HeldByLive : Outcome::NotAPid;
+            return result;
+        }
+    }
+    return result;
+}
+
+void PortLock::release() {
+    if (m_path.isEmpty())
+        return;
+    QByteArray content;
+    if (readSmallFile(m_path, content) == 0 && lockFilePid(content) == long(::getpid()))
+        ::unlink(QFile::encodeName(m_path).constData());
+    m_path.clear();
+}

@@ -1,0 +1,147 @@
+#include "serial/Reconnector.h"
+
+#include "serial/DeviceWatcher.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+// A loss is seen before the node goes: the first look waits for that.
+constexpr int firstLookMs = 500;
+// Events come in bursts (node, then its permissions, then links).
+constexpr int settleMs = 50;
+constexpr int maxRetryMs = 2000;
+// A device that is there but keeps refusing is tried again only on events.
+constexpr int maxTimedRetries = 10;
+
+// Inode and change time: a link made anew differs in one of them even where
+// the file system hands out the freed inode number again.
+QString stampOf(const QString& path) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return QStringLiteral("%1 %2.%3")
+        .arg(qulonglong(st.st_ino))
+        .arg(qlonglong(st.st_ctim.tv_sec))
+        .arg(qlonglong(st.st_ctim.tv_nsec));
+}
+
+bool isCharDevice(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+QString deepestExisting(QString dir) {
+    while (!QFileInfo(dir).isDir() && dir.size() > 1)
+        dir = QFileInfo(dir).path();
+    return dir;
+}
+
+} // namespace
+
+OpenedDevice OpenedDevice::of(int number, const ResolvedPort& port) {
+    OpenedDevice opened;
+    opened.number = number;
+    opened.port = port;
+    if (port.pinned) {
+        opened.linkTarget = QFileInfo(port.path).symLinkTarget();
+        opened.linkStamp = stampOf(port.path);
+    }
+    opened.identity = deviceIdentity(port.path);
+    return opened;
+}
+
+Reconnector::Reconnector(Reopen reopen, QObject* parent)
+    : QObject(parent), m_reopen(std::move(reopen)), m_watcher(new DeviceWatcher(this)),
+      m_settle(new QTimer(this)) {
+    m_settle->setSingleShot(true);
+    connect(m_settle, &QTimer::timeout, this, &Reconnector::check);
+    connect(m_watcher, &DeviceWatcher::changed, this, [this] {
+        // The first look after the loss keeps its delay; a retry is brought forward.
+        if (!m_settle->isActive() || (m_failures > 0 && m_settle->remainingTime() > settleMs))
+            m_settle->start(settleMs);
+    });
+}
+
+bool Reconnector::start(const OpenedDevice& lost) {
+    stop();
+    if (!lost.port.pinned && !lost.identity.isValid())
+        return false;
+    m_lost = lost;
+    m_waiting = true;
+    m_failures = 0;
+    m_watcher->watch(watchedDirs());
+    m_settle->start(firstLookMs);
+    return true;
+}
+
+void Reconnector::stop() {
+    m_waiting = false;
+    m_settle->stop();
+    m_watcher->stop();
+}
+
+void Reconnector::check() {
+    if (!m_waiting)
+        return;
+    // Folders on the way to the device may have appeared (/dev/serial/by-id).
+    m_watcher->watch(watchedDirs());
+    const ResolvedPort port = returned();
+    if (port.path.isEmpty())
+        return;
+    if (m_reopen(port)) {
+        stop();
+        return;
+    }
+    ++m_failures;
+    if (m_failures <= maxTimedRetries)
+        m_settle->start(std::min(maxRetryMs, 100 << std::min(m_failures, 5)));
+}
+
+ResolvedPort Reconnector::returned() const {
+    if (m_lost.port.pinned) {
+        const QString& link = m_lost.port.path;
+        const QString device = QFileInfo(link).canonicalFilePath();
+        if (device.isEmpty() || !isCharDevice(device))
+            return {};
+        if (m_lost.identity.isValid()) {
+            if (!sameDevice(m_lost.identity, deviceIdentity(device)))
+                return {};
+        } else if (stampOf(link) == m_lost.linkStamp &&
+                   QFileInfo(link).symLinkTarget() == m_lost.linkTarget) {
+            // The same old link: its pty number may belong to someone else by now.
+            return {};
+        }
+        return resolvePort(m_lost.number, QFileInfo(link).path(), {});
+    }
+    for (const QString& device : presentSerialDevices()) {
+        if (sameDevice(m_lost.identity, deviceIdentity(device))) {
+            ResolvedPort port;
+            port.path = port.display = device;
+            return port;
+        }
+    }
+    return {};
+}
+
+QStringList Reconnector::watchedDirs() const {
+    QStringList dirs{QStringLiteral("/dev")};
+    if (m_lost.port.pinned) {
+        // Every hop of the link chain: comN, /dev/serial/by-id/…, the node.
+        QString hop = m_lost.port.path;
+        for (int step = 0; step < 8; ++step) {
+            const QString dir = deepestExisting(QFileInfo(hop).path());
+            if (!dirs.contains(dir))
+                dirs << dir;
+            const QFileInfo info(hop);
+            if (!info.isSymLink())
+                break;
+            hop = info.symLinkTarget();
+        }
+    }
+    return dirs;
+}
