@@ -6,6 +6,7 @@
 #include <climits>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +30,11 @@ int readSmallFile(const QString& path, QByteArray& content) {
     if (n >= 0)
         content = QByteArray(buffer, int(n));
     return error;
+}
+
+bool exists(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
 bool processAlive(long pid) {
@@ -97,7 +103,8 @@ PortLock::Result PortLock::acquire(const QString& devicePath) {
         const QString path = dir + QLatin1Char('/') + name;
         QByteArray content;
         const int error = readSmallFile(path, content);
-        if (error == ENOENT)
+        // A folder we may not look into hides nothing we could honour.
+        if (error == ENOENT || (error != 0 && !exists(path)))
             continue;
         result.lockPath = path;
         if (error != 0) {

@@ -8,12 +8,14 @@
 #include "platform/Clock.h"
 #include "platform/Failure.h"
 #include "platform/SettingsStore.h"
+#include "serial/DeviceWatcher.h"
 #include "serial/SerialCtl.h"
 #include "terminal/frmTerminal.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -337,7 +339,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(prompts.messageCount(), 1, 20000);
         QCOMPARE(prompts.log.last(),
                  QStringLiteral("msg|Velmora|Com1 (/dev/ttyUSB0) との接続が切れました。デバイスが"
-                                "取り外されたか、回線が切断されました。|OK|exclamation|0"));
+                                "取り外されたか、回線が切断されました。同じデバイスが戻ると"
+                                "自動的に接続し直します。|OK|exclamation|0"));
         QVERIFY(!serial.PortOpen());
         QVERIFY(!w.mnuOpen->isChecked());
         // Idle afterwards: a notifier left on a hung-up line takes a whole core.
@@ -347,8 +350,9 @@ private slots:
         qInfo("CPU after the loss: %.3f s in 1 s", used);
         QVERIFY2(used < 0.5, "the program spins after the loss");
         QCOMPARE(prompts.messageCount(), 1);
+        // Only the watch for the adapter's return stays on.
         for (QSocketNotifier* notifier : serial.findChildren<QSocketNotifier*>())
-            QVERIFY(!notifier->isEnabled());
+            QVERIFY(!notifier->isEnabled() || qobject_cast<DeviceWatcher*>(notifier->parent()));
 
         const QString shown = w.txtTerm->Text();
         w.mnuCloseLog_Click();
@@ -429,6 +433,156 @@ private slots:
         w.mnuOpen_Click();
         ::close(stale);
         QCOMPARE(prompts.messageCount(), 1);
+    }
+
+    // Unplugged mid-flood with a log open, replugged 2 s later: the window
+    // reopens the same adapter by itself (found by its USB identity) and the
+    // next flood reaches screen and log.
+    void reconnectAfterReplug() {
+        pinCom1(QString()); // Com1 is the first serial device: the adapter
+        QVERIFY(!usbNode().isEmpty());
+        QVERIFY(m_bed.ok("reset usb"));
+        SerialCtl serial;
+        ScriptedPrompts prompts;
+        MemorySettingsStore store;
+        SystemClock clock;
+        QTemporaryDir logDir;
+        frmTerminal w(&serial, &prompts, &store, &clock);
+        w.show();
+        serial.setSettings("115200,n,8,1");
+        serial.setHandshaking(2);
+        w.mnuOpen_Click();
+        QVERIFY(serial.PortOpen());
+        FileDialogResult answer;
+        answer.path = logDir.filePath("CAPTURE.LOG");
+        answer.fileTitle = "CAPTURE.LOG";
+        prompts.fileAnswers = {answer};
+        w.mnuOpenLog_Click();
+        QVERIFY(w.LogFileNumber() != 0);
+
+        QVERIFY(m_bed.ok("flood usb 100000"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(answer.path).size() > 200000, 60000);
+        QVERIFY(m_bed.ok("unplug"));
+        QTRY_COMPARE_WITH_TIMEOUT(prompts.messageCount(), 1, 20000);
+        QVERIFY(serial.waitingForDevice());
+        QCOMPARE(w.panelText("ConnectTime"), QStringLiteral("再接続待ち"));
+        QVERIFY(m_bed.ok("reset usb"));
+        QTest::qWait(2000);
+        const qint64 lostSize = QFileInfo(answer.path).size();
+        QVERIFY(m_bed.ok("plug"));
+        const auto nodes = [] { return QDir("/dev").entryList({"ttyUSB*"}, QDir::System); };
+        QTRY_VERIFY_WITH_TIMEOUT(!nodes().isEmpty() || serial.PortOpen(), 20000);
+        QElapsedTimer sinceNode;
+        sinceNode.start();
+        QTRY_VERIFY_WITH_TIMEOUT(serial.PortOpen(), 20000);
+        qInfo("reopened %lld ms after the node %s appeared", sinceNode.elapsed(),
+              qPrintable(nodes().join(',')));
+        QCOMPARE(serial.Settings(), QStringLiteral("115200,n,8,1"));
+        QCOMPARE(serial.Handshaking(), 2);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            w.panelText("Status").contains(QStringLiteral("に再接続しました")),
+            qPrintable(w.panelText("Status")), 10000);
+        QVERIFY(w.mnuOpen->isChecked());
+        QVERIFY(w.Timer1.isActive());
+
+        QVERIFY(m_bed.ok("flood usb 2000"));
+        const QByteArray second = floodLines(2000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(answer.path).size() >= lostSize + second.size(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.txtTerm->Text().endsWith(QString::fromLatin1(second.right(50))),
+                                 10000);
+        w.mnuCloseLog_Click();
+        QFile log(answer.path);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray logged = log.readAll();
+        QVERIFY2(floodLines(100000).startsWith(logged.left(lostSize)), "first flood garbled");
+        QCOMPARE(logged.mid(lostSize), second);
+        QCOMPARE(prompts.messageCount(), 1);
+        w.mnuOpen_Click();
+        QVERIFY(m_bed.ok("reset usb"));
+    }
+
+    // Held by another program: TIOCEXCL of an unprivileged process (root
+    // opens anyway, so this side drops to the same user), a live UUCP lock
+    // file; each refusal names the holder. A dead owner's lock is taken over.
+    void busyPortNamesItsHolder_data() {
+        QTest::addColumn<QString>("holder");
+        QTest::newRow("TIOCEXCL of an unprivileged program") << "excl";
+        QTest::newRow("UUCP lock file of a live process") << "live lock";
+        QTest::newRow("UUCP lock file of a dead process") << "stale lock";
+    }
+    void busyPortNamesItsHolder() {
+        QFETCH(QString, holder);
+        const QString node = usbNode();
+        QVERIFY(!node.isEmpty());
+        pinCom1(node);
+        QTemporaryDir lockDir;
+        const QString lockPath = lockDir.filePath("LCK.." + QFileInfo(node).fileName());
+        SerialCtl serial;
+        serial.setLockDirs({lockDir.path()});
+        QProcess program;
+        QString expected;
+        if (holder == "excl") {
+            QVERIFY(QFile::setPermissions(node, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ReadOther |
+                                                    QFileDevice::WriteOther));
+            program.start("setpriv",
+                          {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3",
+                           "-c",
+                           "import fcntl,os,termios,time\n"
+                           "fd=os.open('" +
+                               node +
+                               "',os.O_RDWR|os.O_NOCTTY|os.O_NONBLOCK)\n"
+                               "fcntl.ioctl(fd,termios.TIOCEXCL)\nprint('held',flush=True)\n"
+                               "time.sleep(60)"});
+            QVERIFY2(program.waitForReadyRead(20000), program.readAllStandardError().constData());
+            expected = QStringLiteral("python3 (pid %1)").arg(program.processId());
+        } else {
+            qint64 pid = 0;
+            if (holder == "live lock") {
+                program.start("sleep", {"60"});
+                QVERIFY(program.waitForStarted());
+                pid = program.processId();
+                expected = QStringLiteral("%1 が sleep (pid %2)").arg(lockPath).arg(pid);
+            } else {
+                QProcess gone;
+                gone.start("true", {});
+                QVERIFY(gone.waitForStarted());
+                pid = gone.processId();
+                QVERIFY(gone.waitForFinished());
+            }
+            QFile lock(lockPath);
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            lock.write(QByteArray::number(pid).rightJustified(10, ' ') + "\n");
+        }
+        QString refusal;
+        if (holder == "excl") {
+            serial.setLockDirs({}); // this side is nobody now, like the holder
+            QCOMPARE(::setegid(65534), 0);
+            QCOMPARE(::seteuid(65534), 0);
+        }
+        try {
+            serial.setPortOpen(true);
+        } catch (const Failure& failure) {
+            refusal = failure.description();
+        }
+        if (holder == "excl") {
+            QCOMPARE(::seteuid(0), 0);
+            QCOMPARE(::setegid(0), 0);
+        }
+        program.kill();
+        program.waitForFinished();
+        qInfo("%s: %s", qPrintable(holder), qPrintable(refusal));
+        if (!expected.isEmpty()) {
+            QVERIFY2(refusal.contains(expected) && refusal.contains(node), qPrintable(refusal));
+            QVERIFY(!serial.PortOpen());
+            return;
+        }
+        QVERIFY2(serial.PortOpen(), qPrintable(refusal));
+        QFile lock(lockPath);
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QCOMPARE(lock.readAll().trimmed().toLongLong(), QCoreApplication::applicationPid());
+        serial.setPortOpen(false);
+        QVERIFY(!QFile::exists(lockPath));
     }
 };
 
