@@ -1,25 +1,28 @@
 #pragma once
 
+#include "platform/SystemError.h"
+
 #include <QString>
 #include <exception>
 #include <string>
 #include <utility>
 
-// A step that failed: what the component or the platform said went wrong.
+// A step that failed: what the component or the platform said went wrong,
+// and what kind of trouble it is.
 // Handlers record these and look at them only at fixed check points, so a
 // failing step never stops the steps after it by itself.
 class Failure : public std::exception {
 public:
-    explicit Failure(QString description, int number = 0)
-        : m_description(std::move(description)), m_number(number),
-          m_utf8(m_description.toStdString()) {}
+    explicit Failure(QString description, ErrorKind kind = ErrorKind::Other)
+        : m_description(std::move(description)), m_kind(kind), m_utf8(m_description.toStdString()) {
+    }
     const QString& description() const { return m_description; }
-    int number() const { return m_number; }
+    ErrorKind kind() const { return m_kind; }
     const char* what() const noexcept override { return m_utf8.c_str(); }
 
 private:
     QString m_description;
-    int m_number;
+    ErrorKind m_kind;
     std::string m_utf8;
 };
 

@@ -54,6 +54,55 @@ QString describeErrno(int error) {
         .arg(error);
 }
 
+ErrorKind errorKindOf(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return ErrorKind::Missing;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return ErrorKind::Busy;
+    case EACCES:
+    case EPERM:
+        return ErrorKind::NotPermitted;
+    case ENOTTY:
+        return ErrorKind::NotSerial;
+    default:
+        return ErrorKind::Other;
+    }
+}
+
+ErrorKind lossKindOf(int error) {
+    if (error == 0 || error == EIO || errorKindOf(error) == ErrorKind::Missing)
+        return ErrorKind::Lost;
+    return ErrorKind::Other;
+}
+
+QString describeDeviceError(ErrorKind kind, const QString& device) {
+    switch (kind) {
+    case ErrorKind::Missing:
+        return QStringLiteral("デバイス %1 が見つかりません。").arg(device);
+    case ErrorKind::Busy:
+        return QStringLiteral("デバイス %1 は他のプログラムが使用中です。").arg(device);
+    case ErrorKind::NotPermitted:
+        return QStringLiteral("デバイス %1 を開く権限がありません。dialout グループに"
+                              "参加して (sudo usermod -aG dialout $USER) "
+                              "ログインし直してください。")
+            .arg(device);
+    case ErrorKind::NotSerial:
+        return QStringLiteral("%1 はシリアル デバイスではありません。").arg(device);
+    case ErrorKind::Lost:
+        return QStringLiteral("%1 との接続が切れました。デバイスが取り外されたか、"
+                              "回線が切断されました。")
+            .arg(device);
+    case ErrorKind::Refused:
+    case ErrorKind::Other:
+        break;
+    }
+    return QStringLiteral("デバイス %1 でエラーが発生しました。").arg(device);
+}
+
 QString describeProcess(const ProcessRef& process) {
     return process.name.isEmpty()
                ? QStringLiteral("pid %1").arg(process.pid)

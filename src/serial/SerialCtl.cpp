@@ -101,7 +101,8 @@ void SerialCtl::openPort() {
     if (!refusal.isEmpty())
         throw Failure(QStringLiteral("Com%1 を開けません: %2 (設定 %3)")
                           .arg(m_port)
-                          .arg(refusal, m_settings.compose()));
+                          .arg(refusal, m_settings.compose()),
+                      ErrorKind::Refused);
 
     const QStringList present = presentSerialDevices();
     const ResolvedPort port = resolvePort(m_port, portLinkDir(), present);
@@ -123,8 +124,9 @@ void SerialCtl::openDevice(const ResolvedPort& port, const LineConfig& config) {
     case PortLock::Outcome::Taken:
         break;
     case PortLock::Outcome::HeldByLive:
-        throw Failure(head + describeLockHeld(port.display, lock.lockPath,
-                                              {lock.pid, processName(lock.pid)}));
+        throw Failure(
+            head + describeLockHeld(port.display, lock.lockPath, {lock.pid, processName(lock.pid)}),
+            ErrorKind::Busy);
     case PortLock::Outcome::NotAPid:
         throw Failure(head + describeLockNotAPid(port.display, lock.lockPath, lock.content));
     case PortLock::Outcome::Unreadable:
@@ -138,35 +140,12 @@ void SerialCtl::openDevice(const ResolvedPort& port, const LineConfig& config) {
     if (rc < 0) {
         m_lock->release();
         const int error = -rc;
-        const QString reason = QStringLiteral("理由: ") + describeErrno(error);
-        QString what;
-        switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            what = QStringLiteral("デバイス %1 が見つかりません。").arg(port.display);
-            break;
-        case EBUSY:
-        case EWOULDBLOCK:
-            throw Failure(
-                head +
-                QStringLiteral("デバイス %1 は他のプログラムが使用中です。").arg(port.display) +
-                reason + QStringLiteral("。") + busyDescription(port.path));
-        case EACCES:
-        case EPERM:
-            what = QStringLiteral("デバイス %1 を開く権限がありません。dialout グループに"
-                                  "参加して (sudo usermod -aG dialout $USER) "
-                                  "ログインし直してください。")
-                       .arg(port.display);
-            break;
-        case ENOTTY:
-            what = QStringLiteral("%1 はシリアル デバイスではありません。").arg(port.display);
-            break;
-        default:
-            what = QStringLiteral("デバイス %1 でエラーが発生しました。").arg(port.display);
-            break;
-        }
-        throw Failure(head + what + reason);
+        const ErrorKind kind = errorKindOf(error);
+        QString text = head + describeDeviceError(kind, port.display) + QStringLiteral("理由: ") +
+                       describeErrno(error);
+        if (kind == ErrorKind::Busy)
+            text += QStringLiteral("。") + busyDescription(port.path);
+        throw Failure(text, kind);
     }
     m_display = port.display;
     try {
@@ -257,7 +236,7 @@ void SerialCtl::applyConfig(const LineConfig& config, const LineConfig* restore)
         if (m_open && rc == -EIO) {
             lose(EIO, true);
             deliverLater();
-            throw Failure(m_lossDescription);
+            throw Failure(m_lossDescription, ErrorKind::Lost);
         }
         if (restore)
             m_backend->apply(*restore);
@@ -299,9 +278,11 @@ qint16 SerialCtl::CommPort() const {
 
 void SerialCtl::setCommPort(qint16 port) {
     if (port < 1 || port > 16)
-        throw Failure(QStringLiteral("ポート番号 %1 は使えません (1 から 16 まで)。").arg(port));
+        throw Failure(QStringLiteral("ポート番号 %1 は使えません (1 から 16 まで)。").arg(port),
+                      ErrorKind::Refused);
     if (m_open && port != m_port)
-        throw Failure(QStringLiteral("ポートが開いている間はポート番号を変更できません。"));
+        throw Failure(QStringLiteral("ポートが開いている間はポート番号を変更できません。"),
+                      ErrorKind::Refused);
     if (port != m_port) {
         m_display.clear();
         stopWaiting();
@@ -316,7 +297,7 @@ QString SerialCtl::Settings() const {
 void SerialCtl::setSettings(const QString& text) {
     const QString refusal = LineSettings::validate(text);
     if (!refusal.isEmpty())
-        throw Failure(refusal);
+        throw Failure(refusal, ErrorKind::Refused);
     const LineSettings settings = *LineSettings::parse(text);
     if (m_open)
         applyToOpenPort(settings, m_handshaking);
@@ -329,7 +310,8 @@ qint32 SerialCtl::Handshaking() const {
 
 void SerialCtl::setHandshaking(qint32 mode) {
     if (mode < 0 || mode > 3)
-        throw Failure(QStringLiteral("フロー制御の値 %1 は使えません (0 から 3 まで)。").arg(mode));
+        throw Failure(QStringLiteral("フロー制御の値 %1 は使えません (0 から 3 まで)。").arg(mode),
+                      ErrorKind::Refused);
     if (m_open)
         applyToOpenPort(m_settings, mode);
     m_handshaking = mode;
@@ -351,7 +333,8 @@ qint16 SerialCtl::InputLen() const {
 
 void SerialCtl::setInputLen(qint16 value) {
     if (value < 0)
-        throw Failure(QStringLiteral("InputLen に負の値 (%1) は設定できません。").arg(value));
+        throw Failure(QStringLiteral("InputLen に負の値 (%1) は設定できません。").arg(value),
+                      ErrorKind::Refused);
     m_inputLen = value;
 }
 
@@ -361,7 +344,8 @@ qint16 SerialCtl::RThreshold() const {
 
 void SerialCtl::setRThreshold(qint16 value) {
     if (value < 0)
-        throw Failure(QStringLiteral("RThreshold に負の値 (%1) は設定できません。").arg(value));
+        throw Failure(QStringLiteral("RThreshold に負の値 (%1) は設定できません。").arg(value),
+                      ErrorKind::Refused);
     m_rthreshold = value;
     if (value > 0 && m_in.size() >= value) {
         raise(CommReceive);
@@ -375,7 +359,8 @@ qint16 SerialCtl::SThreshold() const {
 
 void SerialCtl::setSThreshold(qint16 value) {
     if (value < 0)
-        throw Failure(QStringLiteral("SThreshold に負の値 (%1) は設定できません。").arg(value));
+        throw Failure(QStringLiteral("SThreshold に負の値 (%1) は設定できません。").arg(value),
+                      ErrorKind::Refused);
     m_sthreshold = value;
 }
 
@@ -679,12 +664,10 @@ void SerialCtl::lose(int error, bool reportedByCaller) {
         raise(CommReceive);
     // The kernel answers a vanished device with 0 or EIO, whichever call
     // comes first; it is one loss and reads as one.
-    const bool gone = error == 0 || error == EIO || error == ENODEV || error == ENXIO;
-    m_lossDescription = gone ? QStringLiteral("%1 との接続が切れました。デバイスが取り外されたか、"
-                                              "回線が切断されました。")
-                                   .arg(portName())
-                             : QStringLiteral("%1 との接続が切れました。理由: %2")
-                                   .arg(portName(), describeErrno(error));
+    m_lossDescription = lossKindOf(error) == ErrorKind::Lost
+                            ? describeDeviceError(ErrorKind::Lost, portName())
+                            : QStringLiteral("%1 との接続が切れました。理由: %2")
+                                  .arg(portName(), describeErrno(error));
     closePort();
     if (m_reconnector->start(m_opened))
         m_lossDescription += QStringLiteral("同じデバイスが戻ると自動的に接続し直します。");
