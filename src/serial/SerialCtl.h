@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/CommEventQueue.h"
 #include "serial/ISerialCtl.h"
 #include "serial/LineSettings.h"
 #include "serial/ParmrkDecoder.h"
@@ -75,6 +76,10 @@ public:
     static constexpr int sendLimit = 1 << 16;
 
 private:
+    // Read but not yet in the receive buffer: enough for the UI thread to
+    // stall for a third of a second at 12 Mbit/s without holding the line back.
+    static constexpr long queueLimit = 512 * 1024;
+
     void openPort();
     void openDevice(const ResolvedPort& port, const LineConfig& config);
     QString busyDescription(const QString& device) const;
@@ -121,7 +126,7 @@ private:
     QString m_display; // device path of the open port
 
     qint16 m_event = 0;
-    QVector<int> m_pending; // events waiting for delivery
+    CommEventQueue m_events; // waiting for delivery
 
     QByteArray m_in;
     quint64 m_takenCount = 0;
