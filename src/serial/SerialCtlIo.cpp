@@ -253,7 +253,6 @@ void SerialCtl::pollCounters() {
 void SerialCtl::lose(int error, bool reportedByCaller) {
     if (!m_open)
         return;
-    const qsizetype heldBefore = m_in.size();
     stopReading();
     m_writeNotifier->setEnabled(false);
     m_pollTimer->stop();
@@ -268,11 +267,7 @@ void SerialCtl::lose(int error, bool reportedByCaller) {
             break;
         }
     }
-    // Announce the last bytes even below the threshold, but not bytes an
-    // earlier event already announced: the reader may have delivered them in
-    // a round of their own before the hang-up.
-    const bool announced = heldBefore >= m_rthreshold && m_in.size() == heldBefore;
-    if (m_rthreshold > 0 && !m_in.isEmpty() && !announced)
+    if (m_rthreshold > 0 && !m_in.isEmpty())
         raise(CommReceive);
     // The kernel answers a vanished device with 0 or EIO, whichever call
     // comes first; it is one loss and reads as one.
