@@ -63,12 +63,21 @@ private slots:
                 received += serial.Input();
                 QVERIFY2(sent.startsWith(received), qPrintable(QString::number(round)));
                 break;
-            default: // the device goes away mid-flood
+            default: { // the device goes away mid-flood
                 pty.closeMaster();
                 QVERIFY(waitFor([&] { return lost; }));
                 received += serial.Input();
-                QVERIFY2(sent.startsWith(received), qPrintable(QString::number(round)));
+                // The kernel drops what its line discipline held when the
+                // master closes, while a read already under way still gets a
+                // later piece: one hole is allowed, nothing reordered or added.
+                qsizetype same = 0;
+                while (same < received.size() && same < sent.size() && received[same] == sent[same])
+                    ++same;
+                const QByteArray after = received.mid(same);
+                QVERIFY2(after.isEmpty() || sent.indexOf(after, same + 1) > same,
+                         qPrintable(QString::number(round)));
                 break;
+            }
             }
             QVERIFY(!serial.PortOpen());
         }
