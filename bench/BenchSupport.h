@@ -1,9 +1,14 @@
 #pragma once
 // What the benchmarks share: the numbered flood, its check, and prompts that
 // answer without a person.
+#include "platform/Clock.h"
 #include "platform/Prompts.h"
+#include "platform/SettingsStore.h"
+#include "serial/SerialCtl.h"
+#include "terminal/frmTerminal.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
@@ -49,6 +54,30 @@ public:
         return result;
     }
     void beep() override {}
+};
+
+// The real window and serial component, Com1 open and the capture log on,
+// every box answered by BenchPrompts.
+struct BenchWindow {
+    BenchPrompts prompts;
+    MemorySettingsStore store;
+    SystemClock clock;
+    SerialCtl serial;
+    frmTerminal window{&serial, &prompts, &store, &clock};
+
+    // False, saying why, when the port or the log did not open.
+    bool open(const QString& logPath) {
+        prompts.logPath = logPath;
+        window.show();
+        QCoreApplication::processEvents();
+        window.mnuOpen_Click();
+        window.mnuOpenLog_Click();
+        if (serial.PortOpen() && window.LogFileNumber() != 0)
+            return true;
+        std::printf("port or log did not open: %s\n",
+                    qPrintable(prompts.asked.join(QStringLiteral(" / "))));
+        return false;
+    }
 };
 
 struct LineCheck {

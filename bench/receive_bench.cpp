@@ -139,21 +139,12 @@ void runCat(int master, const QString& slavePath, const QString& outPath, long l
 bool runWindow(int master, const QString& dir, long lines) {
     const qint64 total = qint64(lines) * lineLength;
     const QString logPath = dir + QStringLiteral("/FLOOD.LOG");
-    BenchPrompts prompts;
-    prompts.logPath = logPath;
-    MemorySettingsStore store;
-    SystemClock systemClock;
-    SerialCtl serial;
-    frmTerminal window(&serial, &prompts, &store, &systemClock);
-    window.show();
-    QCoreApplication::processEvents();
-    window.mnuOpen_Click();
-    window.mnuOpenLog_Click();
-    if (!serial.PortOpen() || window.LogFileNumber() == 0) {
-        std::printf("window: port or log did not open: %s\n",
-                    qPrintable(prompts.asked.join(QStringLiteral(" / "))));
+    BenchWindow rig;
+    if (!rig.open(logPath))
         return false;
-    }
+    BenchPrompts& prompts = rig.prompts;
+    SerialCtl& serial = rig.serial;
+    frmTerminal& window = rig.window;
     QCoreApplication::processEvents();
 
     // A 10 ms UI timer: how late each tick comes while the flood runs. The

@@ -116,21 +116,12 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     const QString logPath = config.path() + QStringLiteral("/STALL.LOG");
-    BenchPrompts prompts;
-    prompts.logPath = logPath;
-    MemorySettingsStore store;
-    SystemClock systemClock;
-    SerialCtl serial;
-    frmTerminal window(&serial, &prompts, &store, &systemClock);
-    window.show();
-    QCoreApplication::processEvents();
-    window.mnuOpen_Click();
-    window.mnuOpenLog_Click();
-    if (!serial.PortOpen() || window.LogFileNumber() == 0) {
-        std::printf("port or log did not open: %s\n",
-                    qPrintable(prompts.asked.join(QStringLiteral(" / "))));
+    BenchWindow rig;
+    if (!rig.open(logPath))
         return 1;
-    }
+    BenchPrompts& prompts = rig.prompts;
+    SerialCtl& serial = rig.serial;
+    frmTerminal& window = rig.window;
 
     // The test hook: the UI thread does nothing else for 300 ms, once a second.
     QTimer stall;
