@@ -135,8 +135,10 @@ void TerminalEdit::flushReceived() {
 }
 
 // Anything the user does, and anything drawn, sees the document up to date.
+// Timers and queued calls do not: the frame's own timer flushes, and Qt's
+// queued calls during a flood would otherwise flush several times a frame.
 bool TerminalEdit::event(QEvent* event) {
-    if (m_deferred && event->type() != QEvent::Timer)
+    if (m_deferred && event->type() != QEvent::Timer && event->type() != QEvent::MetaCall)
         flushReceived();
     // No shortcut elsewhere takes the terminal's own keys.
     if (event->type() == QEvent::ShortcutOverride) {
@@ -252,6 +254,9 @@ void TerminalEdit::endFrame() {
     m_endingFrame = false;
     setUpdatesEnabled(true);
     ensureCursorVisible();
+    // Drawn now, while the document is fresh; a paint left to the next round
+    // would find more text received and flush a second time in the frame.
+    viewport()->repaint();
 }
 
 void TerminalEdit::setSelStart(int position) {
