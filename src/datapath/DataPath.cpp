@@ -5,6 +5,11 @@
 #include "platform/Prompts.h"
 #include "serial/ISerialCtl.h"
 
+#include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int SizeLimit = 16000;
@@ -22,23 +27,46 @@ int lastCharWidth(const QString& text) {
     return n > 0 ? 1 : 0;
 }
 
+// Whether none of the 16 units at `p` is at or below CR. Most of a flood is
+// printable text, and this is the one pass over every character received.
+bool noLowControls(const char16_t* p) {
+#if defined(__SSE2__)
+    // x - CR saturates to 0 exactly for the units at or below CR.
+    const __m128i cr = _mm_set1_epi16(CR);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i a = _mm_subs_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), cr);
+    const __m128i b = _mm_subs_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), cr);
+    return _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero))) == 0;
+#else
+    return std::all_of(p, p + 16, [](char16_t ch) { return ch > CR; });
+#endif
+}
+
+// Usual case: no backspace and every break already a CR LF pair.
+bool needsEditing(const QString& data) {
+    const auto* chars = reinterpret_cast<const char16_t*>(data.constData());
+    const qsizetype size = data.size();
+    qsizetype i = 0;
+    while (i < size) {
+        while (i + 16 <= size && noLowControls(chars + i))
+            i += 16;
+        for (const qsizetype stop = std::min(i + 16, size); i < stop; ++i) {
+            const char16_t ch = chars[i];
+            if (ch == CR && i + 1 < size && chars[i + 1] == LF)
+                ++i;
+            else if (ch == BS || ch == CR || ch == LF)
+                return true;
+        }
+    }
+    return false;
+}
+
 // Backspaces, then line feeds and carriage returns. A backspace erases the
 // chunk's own previous character; one with nothing before it in the chunk
 // reports `leadingBackspace` instead.
 QString editForControl(const QString& data, bool& leadingBackspace) {
     leadingBackspace = false;
-    // Usual case: no backspace and every break already a CR LF pair.
-    const auto* chars = reinterpret_cast<const char16_t*>(data.constData());
-    const qsizetype size = data.size();
-    bool asIs = true;
-    for (qsizetype i = 0; i < size && asIs; ++i) {
-        const char16_t ch = chars[i];
-        if (ch == CR && i + 1 < size && chars[i + 1] == LF)
-            ++i;
-        else if (ch == BS || ch == CR || ch == LF)
-            asIs = false;
-    }
-    if (asIs)
+    if (!needsEditing(data))
         return data;
 
     QString erased;

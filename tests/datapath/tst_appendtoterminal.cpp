@@ -22,6 +22,11 @@ QString pattern(int length) {
     return text;
 }
 
+// `length` printable characters, `middle`, then 40 more.
+QString runs(int length, const QString& middle) {
+    return pattern(length) + middle + pattern(40);
+}
+
 std::unique_ptr<TextTarget> makeTarget(bool widget) {
     if (widget)
         return std::make_unique<TerminalEdit>();
@@ -99,6 +104,12 @@ void tst_appendtoterminal::edits_data() {
          {"Z"},
          farOver.mid(4 * 4096) + "Z",
          "Z"},
+        // Long printable runs are skipped sixteen units at a time: a control
+        // right after a block, in its second half, and a pair across its edge.
+        {"bare LF after 16", {}, {runs(16, "\n")}, runs(16, ""), runs(16, "")},
+        {"bare CR after 40", {}, {runs(40, "\r")}, runs(40, "\r\n"), runs(40, "\r\n")},
+        {"backspace after 37", {}, {runs(37, BS)}, runs(36, ""), runs(36, "")},
+        {"CR LF across a block edge", {}, {runs(15, "\r\n")}, runs(15, "\r\n"), runs(15, "\r\n")},
         {"leading backspace erases a whole surrogate pair", "a" + emoji, {BS + "X"}, "aX", "X"},
         {"backspace in the chunk erases a whole surrogate pair",
          {},
