@@ -9,13 +9,18 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace bench {
 
@@ -23,6 +28,26 @@ constexpr double MB = 1e6;
 
 // Every line has the same length, so a byte count gives the line count.
 constexpr int lineLength = 50;
+// A pty whose slave is Com1 through a link in `config`, which becomes the
+// private settings folder (XDG_CONFIG_HOME). Returns the master, or -1.
+inline int openPinnedPty(const QTemporaryDir& config, QString& slavePath) {
+    if (!config.isValid() || !QDir().mkpath(config.path() + QStringLiteral("/velmora/ports")))
+        return -1;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, name, sizeof name) != 0) {
+        std::perror("pty");
+        if (master >= 0)
+            ::close(master);
+        return -1;
+    }
+    slavePath = QString::fromLocal8Bit(name);
+    QFile::link(slavePath, config.path() + QStringLiteral("/velmora/ports/com1"));
+    return master;
+}
+
 inline void formatLine(char* out, long number) {
     char text[96];
     std::snprintf(text, sizeof text, "LINE %010ld ABCDEFGHIJKLMNOPQRSTUVWXYZ012345\r\n", number);

@@ -250,23 +250,14 @@ int main(int argc, char** argv) {
     const long lines = std::max(1L, long(megabytes * MB / lineLength));
 
     QTemporaryDir config;
-    if (!config.isValid() || !QDir().mkpath(config.path() + QStringLiteral("/velmora/ports")))
+    QString slavePath;
+    const int master = openPinnedPty(config, slavePath);
+    if (master < 0)
         return 1;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, name, sizeof name) != 0) {
-        std::perror("pty");
-        return 1;
-    }
-    const QString slavePath = QString::fromLocal8Bit(name);
-    QFile::link(slavePath, config.path() + QStringLiteral("/velmora/ports/com1"));
 
     QApplication app(argc, argv);
     std::printf("receive_bench: %ld lines of %d bytes = %.1f MB through %s\n", lines, lineLength,
-                double(lines) * lineLength / MB, name);
+                double(lines) * lineLength / MB, qPrintable(slavePath));
     bool ok = true;
     if (window) {
         const long rssBefore = peakRssKb();

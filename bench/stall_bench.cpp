@@ -100,19 +100,11 @@ int main(int argc, char** argv) {
     const qint64 total = qint64(lines) * lineLength;
 
     QTemporaryDir config;
-    if (!config.isValid() || !QDir().mkpath(config.path() + QStringLiteral("/velmora/ports")))
-        return 1;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128];
+    QString slavePath;
+    const int master = openPinnedPty(config, slavePath);
     int pipeFds[2];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, name, sizeof name) != 0 || pipe(pipeFds) != 0) {
-        std::perror("pty");
+    if (master < 0 || pipe(pipeFds) != 0)
         return 1;
-    }
-    QFile::link(QString::fromLocal8Bit(name),
-                config.path() + QStringLiteral("/velmora/ports/com1"));
 
     QApplication app(argc, argv);
     const QString logPath = config.path() + QStringLiteral("/STALL.LOG");
@@ -132,7 +124,8 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
     });
     std::printf("stall_bench: %.1f MB at %.1f MB/s through %s, UI blocked %d ms every %d ms\n",
-                double(total) / MB, double(rate) / MB, name, stallMs, stallEveryMs);
+                double(total) / MB, double(rate) / MB, qPrintable(slavePath), stallMs,
+                stallEveryMs);
     stall.start();
     const pid_t device = startDevice(master, lines, pipeFds[1]);
     QElapsedTimer clock;

@@ -2,6 +2,7 @@
 // on ttyS1 and ttyS2 and ftdi_sio on the emulated FTDI adapter, with the host
 // playing the far ends. The component and the window as the program uses them.
 #include "Bed.h"
+#include "LockFile.h"
 #include "ScriptedPrompts.h"
 
 #include "datapath/TerminalEdit.h"
@@ -58,6 +59,16 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Opens the capture log CAPTURE.LOG in `dir` through the menu; its path.
+QString openCaptureLog(frmTerminal& w, ScriptedPrompts& prompts, const QTemporaryDir& dir) {
+    FileDialogResult answer;
+    answer.path = dir.filePath("CAPTURE.LOG");
+    answer.fileTitle = "CAPTURE.LOG";
+    prompts.fileAnswers = {answer};
+    w.mnuOpenLog_Click();
+    return answer.path;
 }
 
 QByteArray floodLines(int count) {
@@ -329,15 +340,11 @@ private slots:
         w.show();
         w.mnuOpen_Click();
         QVERIFY(serial.PortOpen());
-        FileDialogResult answer;
-        answer.path = logDir.filePath("CAPTURE.LOG");
-        answer.fileTitle = "CAPTURE.LOG";
-        prompts.fileAnswers = {answer};
-        w.mnuOpenLog_Click();
+        const QString log = openCaptureLog(w, prompts, logDir);
         QVERIFY(w.LogFileNumber() != 0);
 
         QVERIFY(m_bed.ok("flood usb 100000"));
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(answer.path).size() > 200000, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() > 200000, 60000);
         QVERIFY(m_bed.ok("unplug"));
         QTRY_COMPARE_WITH_TIMEOUT(prompts.messageCount(), 1, 20000);
         QCOMPARE(prompts.log.last(),
@@ -359,9 +366,9 @@ private slots:
 
         const QString shown = w.txtTerm->Text();
         w.mnuCloseLog_Click();
-        QFile log(answer.path);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray logged = log.readAll();
+        QFile capture(log);
+        QVERIFY(capture.open(QIODevice::ReadOnly));
+        const QByteArray logged = capture.readAll();
         const QByteArray flood = floodLines(100000);
         QVERIFY(logged.size() > 200000);
         QVERIFY2(flood.startsWith(logged), "the log is not the start of what the device sent");
@@ -456,22 +463,18 @@ private slots:
         serial.setHandshaking(2);
         w.mnuOpen_Click();
         QVERIFY(serial.PortOpen());
-        FileDialogResult answer;
-        answer.path = logDir.filePath("CAPTURE.LOG");
-        answer.fileTitle = "CAPTURE.LOG";
-        prompts.fileAnswers = {answer};
-        w.mnuOpenLog_Click();
+        const QString log = openCaptureLog(w, prompts, logDir);
         QVERIFY(w.LogFileNumber() != 0);
 
         QVERIFY(m_bed.ok("flood usb 100000"));
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(answer.path).size() > 200000, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() > 200000, 60000);
         QVERIFY(m_bed.ok("unplug"));
         QTRY_COMPARE_WITH_TIMEOUT(prompts.messageCount(), 1, 20000);
         QVERIFY(serial.waitingForDevice());
         QCOMPARE(w.panelText("ConnectTime"), QStringLiteral("再接続待ち"));
         QVERIFY(m_bed.ok("reset usb"));
         QTest::qWait(2000);
-        const qint64 lostSize = QFileInfo(answer.path).size();
+        const qint64 lostSize = QFileInfo(log).size();
         QVERIFY(m_bed.ok("plug"));
         const auto nodes = [] { return QDir("/dev").entryList({"ttyUSB*"}, QDir::System); };
         QTRY_VERIFY_WITH_TIMEOUT(!nodes().isEmpty() || serial.PortOpen(), 20000);
@@ -490,13 +493,13 @@ private slots:
 
         QVERIFY(m_bed.ok("flood usb 2000"));
         const QByteArray second = floodLines(2000);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(answer.path).size() >= lostSize + second.size(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() >= lostSize + second.size(), 60000);
         QTRY_VERIFY_WITH_TIMEOUT(w.txtTerm->Text().endsWith(QString::fromLatin1(second.right(50))),
                                  10000);
         w.mnuCloseLog_Click();
-        QFile log(answer.path);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray logged = log.readAll();
+        QFile capture(log);
+        QVERIFY(capture.open(QIODevice::ReadOnly));
+        const QByteArray logged = capture.readAll();
         QVERIFY2(floodLines(100000).startsWith(logged.left(lostSize)), "first flood garbled");
         QCOMPARE(logged.mid(lostSize), second);
         QCOMPARE(prompts.messageCount(), 1);
@@ -540,22 +543,10 @@ private slots:
             QVERIFY2(program.waitForReadyRead(20000), program.readAllStandardError().constData());
             expected = QStringLiteral("python3 (pid %1)").arg(program.processId());
         } else {
-            qint64 pid = 0;
-            if (holder == "live lock") {
-                program.start("sleep", {"60"});
-                QVERIFY(program.waitForStarted());
-                pid = program.processId();
+            const qint64 pid = writeLockFile(lockPath, holder == "live lock", program);
+            QVERIFY(pid > 0);
+            if (holder == "live lock")
                 expected = QStringLiteral("%1 が sleep (pid %2)").arg(lockPath).arg(pid);
-            } else {
-                QProcess gone;
-                gone.start("true", {});
-                QVERIFY(gone.waitForStarted());
-                pid = gone.processId();
-                QVERIFY(gone.waitForFinished());
-            }
-            QFile lock(lockPath);
-            QVERIFY(lock.open(QIODevice::WriteOnly));
-            lock.write(QByteArray::number(pid).rightJustified(10, ' ') + "\n");
         }
         QString refusal;
         if (holder == "excl") {

@@ -1,5 +1,6 @@
 // The component against a real pseudo-terminal, opened as "Com1" through
 // the per-user link exactly as a user would.
+#include "LockFile.h"
 #include "PtyPair.h"
 #include "platform/Failure.h"
 #include "serial/CustomSpeed.h"
@@ -233,22 +234,10 @@ private slots:
             other.setPortOpen(true);
             expected = QStringLiteral("(pid %1)").arg(QCoreApplication::applicationPid());
         } else {
-            qint64 pid = 0;
-            if (holder == "live lock") {
-                program.start("sleep", {"30"});
-                QVERIFY(program.waitForStarted());
-                pid = program.processId();
+            const qint64 pid = writeLockFile(lockPath, holder == "live lock", program);
+            QVERIFY(pid > 0);
+            if (holder == "live lock")
                 expected = QStringLiteral("%1 が sleep (pid %2)").arg(lockPath).arg(pid);
-            } else {
-                QProcess gone;
-                gone.start("true", {});
-                QVERIFY(gone.waitForStarted());
-                pid = gone.processId();
-                QVERIFY(gone.waitForFinished());
-            }
-            QFile lock(lockPath);
-            QVERIFY(lock.open(QIODevice::WriteOnly));
-            lock.write(QByteArray::number(pid).rightJustified(10, ' ') + "\n");
         }
         try {
             serial.setPortOpen(true);
