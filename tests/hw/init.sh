@@ -27,7 +27,8 @@ mount -t overlay -o lowerdir=/lower,upperdir=/rw/upper,workdir=/rw/work overlay 
 for dir in proc sys dev; do
     mount --move "/$dir" "/newroot/$dir"
 done
-mount -t tmpfs tmpfs /newroot/tmp
+# /tmp stays the overlay's: writable in RAM, and a build tree under the
+# host's /tmp (mktemp -d) still shows through.
 mount -t tmpfs tmpfs /newroot/run
 mkdir -p /newroot/dev/pts /newroot/dev/shm /newroot/run/lock
 mount -t devpts -o ptmxmode=666 devpts /newroot/dev/pts
