@@ -312,10 +312,20 @@ void PortSession::pollCounters() {
         m_owner.raise(CommErrorOverrun);
     if (now.bufOverrun != m_counters.bufOverrun)
         m_owner.raise(CommErrorRxOverflow);
-    // frame, parity and break are matched to marked bytes as they are read.
-    now.frame = m_counters.frame;
-    now.parity = m_counters.parity;
-    now.brk = m_counters.brk;
+    if (m_marking) {
+        // frame, parity and break are matched to marked bytes as they are read.
+        now.frame = m_counters.frame;
+        now.parity = m_counters.parity;
+        now.brk = m_counters.brk;
+    } else {
+        // Nothing marks the bytes (a remote port): the counters alone tell.
+        if (now.brk != m_counters.brk)
+            m_owner.raise(CommErrorBreak);
+        if (now.frame != m_counters.frame)
+            m_owner.raise(CommErrorFraming);
+        if (now.parity != m_counters.parity)
+            m_owner.raise(CommErrorParity);
+    }
     m_counters = now;
 }
 

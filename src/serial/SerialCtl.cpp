@@ -6,6 +6,7 @@
 #include "serial/LineSettings.h"
 #include "serial/PortHolder.h"
 #include "serial/PortResolver.h"
+#include "serial/RemoteBackend.h"
 
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -28,7 +29,7 @@ bool noSuchControl(int rc) {
 
 } // namespace
 
-SerialCtl::SerialCtl(QObject* parent) : SerialCtl(makeTermiosBackend(), parent) {}
+SerialCtl::SerialCtl(QObject* parent) : SerialCtl(makePortBackend(), parent) {}
 
 SerialCtl::SerialCtl(std::unique_ptr<SerialBackend> backend, QObject* parent)
     : SerialCtl(std::move(backend), SystemPaths::live(), parent) {}
@@ -144,8 +145,11 @@ QString SerialCtl::describe(const OpenFailure& failure) const {
         }
         break;
     case OpenFailure::Cause::Device: {
-        QString text = head + describeDeviceError(failure.kind(), device) +
-                       QStringLiteral("理由: ") + describeErrno(failure.error);
+        const QString told = m_session->backend().explain(failure.error);
+        QString text = !told.isEmpty()
+                           ? head + told
+                           : head + describeDeviceError(failure.kind(), device) +
+                                 QStringLiteral("理由: ") + describeErrno(failure.error);
         if (failure.kind() == ErrorKind::Busy)
             text += QStringLiteral("。") + busyDescription(failure.port.path);
         return text;
@@ -387,11 +391,15 @@ void SerialCtl::lost(int error, bool reportedByCaller) {
         raise(CommReceive);
     // The kernel answers a vanished device with 0 or EIO, whichever call
     // comes first; it is one loss and reads as one.
-    m_lossDescription = lossKindOf(error) == ErrorKind::Lost
-                            ? describeDeviceError(ErrorKind::Lost, portName())
-                            : QStringLiteral("%1 との接続が切れました。理由: %2")
-                                  .arg(portName(), describeErrno(error));
+    const QString told = m_session->backend().explain(error);
+    m_lossDescription =
+        !told.isEmpty() ? QStringLiteral("%1 との接続が切れました。%2").arg(portName(), told)
+        : lossKindOf(error) == ErrorKind::Lost ? describeDeviceError(ErrorKind::Lost, portName())
+                                               : QStringLiteral("%1 との接続が切れました。理由: %2")
+                                                     .arg(portName(), describeErrno(error));
     if (m_reconnector->start(m_opened))
-        m_lossDescription += QStringLiteral("同じデバイスが戻ると自動的に接続し直します。");
+        m_lossDescription += m_opened.port.remote
+                                 ? QStringLiteral("サーバーが応じると自動的に接続し直します。")
+                                 : QStringLiteral("同じデバイスが戻ると自動的に接続し直します。");
     m_events.mark(reportedByCaller ? CommEventQueue::Closed : CommEventQueue::Lost);
 }
