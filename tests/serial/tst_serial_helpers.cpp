@@ -212,7 +212,9 @@ private slots:
     }
 
     void lockFiles_data() {
-        QTest::addColumn<QByteArray>("content"); // %LIVE%, %DEAD%, %SELF% stand for pids
+        // %LIVE%, %DEAD%, %SELF% stand for pids; %REUSED% for a live one that
+        // started after the file was written.
+        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("inSecondDir");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<bool>("tookOver");
@@ -224,7 +226,10 @@ private slots:
             << QByteArray("%LIVE%\nminicom\nhost\n") << true << int(O::HeldByLive) << false;
         QTest::newRow("stale lock of a dead process is taken over")
             << QByteArray("%DEAD%\n") << false << int(O::Taken) << true;
-        QTest::newRow("our own pid") << QByteArray("%SELF%\n") << false << int(O::Taken) << false;
+        QTest::newRow("our own pid, another object's")
+            << QByteArray("%SELF%\n") << false << int(O::HeldByLive) << false;
+        QTest::newRow("pid reused since the lock was written")
+            << QByteArray("%REUSED%\n") << false << int(O::Taken) << true;
         QTest::newRow("empty file") << QByteArray("", 0) << false << int(O::NotAPid) << false;
         QTest::newRow("a word") << QByteArray("minicom\n") << false << int(O::NotAPid) << false;
         QTest::newRow("negative") << QByteArray("       -12\n") << false << int(O::NotAPid)
@@ -252,9 +257,16 @@ private slots:
         const long live = long(getppid()), dead = deadPid(), self = long(getpid());
         content.replace("%LIVE%", QByteArray::number(qlonglong(live)).rightJustified(10, ' '))
             .replace("%DEAD%", QByteArray::number(qlonglong(dead)))
-            .replace("%SELF%", QByteArray::number(qlonglong(self)));
+            .replace("%SELF%", QByteArray::number(qlonglong(self)))
+            .replace("%REUSED%", QByteArray::number(qlonglong(live)));
         if (!content.isNull())
             QVERIFY(writeFile(lockPath, content));
+        if (QTest::currentDataTag() == QByteArray("pid reused since the lock was written")) {
+            QFile file(lockPath);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime(QDate(2001, 1, 1), QTime(0, 0)),
+                                     QFileDevice::FileModificationTime));
+        }
 
         SystemPaths paths;
         paths.lockDirs = QStringList{run, var};
@@ -265,7 +277,7 @@ private slots:
         QCOMPARE(result.lockPath,
                  outcome == int(PortLock::Outcome::Taken) ? run + "/" + name : lockPath);
         if (outcome == int(PortLock::Outcome::HeldByLive))
-            QCOMPARE(result.pid, live);
+            QCOMPARE(result.pid, lockFilePid(content));
         if (outcome != int(PortLock::Outcome::Taken)) {
             QCOMPARE(readFile(lockPath), content); // left as it was
             QVERIFY(lock.path().isEmpty());
@@ -277,6 +289,34 @@ private slots:
         QCOMPARE(QDir(var).entryList(QDir::Files), QStringList());
         lock.release();
         QCOMPARE(QDir(run).entryList(QDir::Files), QStringList());
+    }
+
+    // The lock folder is everyone's: what others put there is neither
+    // followed nor removed.
+    void lockKeepsToItsOwnFile_data() {
+        QTest::addColumn<QString>("planted");
+        QTest::newRow("link at the old temporary name") << "link";
+        QTest::newRow("our file replaced by another object's") << "replaced";
+    }
+    void lockKeepsToItsOwnFile() {
+        QFETCH(QString, planted);
+        QTemporaryDir root;
+        SystemPaths paths;
+        paths.lockDirs = QStringList{root.filePath("lock")};
+        const QString device = root.filePath("ttyUSB0"), victim = root.filePath("victim");
+        QVERIFY(writeFile(device, {}) && writeFile(victim, "precious"));
+        QVERIFY(QDir().mkpath(paths.lockDirs[0]));
+        QVERIFY(QFile::link(victim, paths.lockDirs[0] + QStringLiteral("/LTMP.%1").arg(getpid())));
+        PortLock lock(paths);
+        QCOMPARE(int(lock.acquire(device).outcome), int(PortLock::Outcome::Taken));
+        if (planted == "replaced") {
+            QVERIFY(QFile::remove(lock.path()));
+            QVERIFY(writeFile(lock.path(), QByteArray::number(getpid()) + "\n"));
+        }
+        const QString path = lock.path();
+        lock.release();
+        QCOMPARE(readFile(victim), QByteArray("precious"));
+        QCOMPARE(QFile::exists(path), planted == "replaced");
     }
 
     void replugRecognised_data() {
