@@ -75,6 +75,10 @@ void SerialCtl::setPortOpen(bool open) {
         return;
     }
     closePort();
+    // Read by polling, what is left would otherwise be announced later, as
+    // RThreshold is raised on the closed port.
+    if (m_rthreshold == 0)
+        m_session->clearInput();
     m_events.clear();
     emit PortClosed();
 }
@@ -242,7 +246,7 @@ void SerialCtl::setRThreshold(qint16 value) {
         throw Failure(QStringLiteral("RThreshold に負の値 (%1) は設定できません。").arg(value),
                       ErrorKind::Refused);
     m_rthreshold = value;
-    if (value > 0 && m_session->input().size() >= value) {
+    if (value > 0 && m_session->isOpen() && m_session->input().size() >= value) {
         raise(CommReceive);
         deliverLater();
     }

@@ -171,6 +171,19 @@ private slots:
 
     // A handler that shows a modal box runs a nested event loop; the line
     // keeps being served inside it, so data still reaches the screen.
+    // Polled without events, what the program left unread goes at close.
+    void zeroThresholdDropsWhatIsLeftAtClose() {
+        SerialCtl& serial = fresh();
+        serial.setRThreshold(0);
+        serial.setPortOpen(true);
+        m_line->feed("left");
+        QTRY_VERIFY(m_line->drained());
+        serial.setPortOpen(false);
+        serial.setRThreshold(1);
+        QCOMPARE(events(), QString());
+        QCOMPARE(serial.Input(), QByteArray());
+    }
+
     void eventsArriveWhileAHandlerShowsABox() {
         SerialCtl& serial = opened();
         QByteArray seenInsideBox;
