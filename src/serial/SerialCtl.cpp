@@ -114,7 +114,12 @@ void SerialCtl::startOpened(const ResolvedPort& port, const LineConfig& config) 
         m_session->close();
         throw;
     }
-    m_session->start(m_dtr);
+    if (const int error = m_session->start(m_dtr)) {
+        m_session->close();
+        throw Failure(QStringLiteral("Com%1 を開けません: 受信を始められません。理由: %2")
+                          .arg(m_port)
+                          .arg(describeErrno(error)));
+    }
     m_events.clear();
     m_opened = OpenedDevice::of(m_port, port, m_opener.paths());
 }
