@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <sys/stat.h>
+#include <utility>
 
 namespace {
 
@@ -17,6 +18,9 @@ constexpr int settleMs = 50;
 constexpr int maxRetryMs = 2000;
 // A device that is there but keeps refusing is tried again only on events.
 constexpr int maxTimedRetries = 10;
+// A server is asked again and again, less often each time.
+constexpr int firstRemoteMs = 500;
+constexpr int maxRemoteMs = 10000;
 
 // Inode and change time: a link made anew differs in one of them even where
 // the file system hands out the freed inode number again.
@@ -43,7 +47,7 @@ QString deepestExisting(QString dir) {
 
 } // namespace
 
-OpenedDevice OpenedDevice::of(int number, const ResolvedPort& port) {
+OpenedDevice OpenedDevice::of(int number, const ResolvedPort& port, const SystemPaths& paths) {
     OpenedDevice opened;
     opened.number = number;
     opened.port = port;
@@ -51,15 +55,15 @@ OpenedDevice OpenedDevice::of(int number, const ResolvedPort& port) {
         opened.linkTarget = QFileInfo(port.path).symLinkTarget();
         opened.linkStamp = stampOf(port.path);
     }
-    opened.identity = deviceIdentity(port.path);
+    opened.identity = deviceIdentity(port.path, paths);
     return opened;
 }
 
-Reconnector::Reconnector(Reopen reopen, QObject* parent)
-    : QObject(parent), m_reopen(std::move(reopen)), m_watcher(new DeviceWatcher(this)),
-      m_settle(new QTimer(this)) {
+Reconnector::Reconnector(SystemPaths paths, Reopen reopen, QObject* parent)
+    : QObject(parent), m_paths(std::move(paths)), m_reopen(std::move(reopen)),
+      m_watcher(new DeviceWatcher(this)), m_settle(new QTimer(this)) {
     m_settle->setSingleShot(true);
-    connect(m_settle, &QTimer::timeout, this, &Reconnector::check);
+    connect(m_settle, &QTimer::timeout, this, &Reconnector::look);
     connect(m_watcher, &DeviceWatcher::changed, this, [this] {
         // The first look after the loss keeps its delay; a retry is brought forward.
         if (!m_settle->isActive() || (m_failures > 0 && m_settle->remainingTime() > settleMs))
@@ -74,6 +78,11 @@ bool Reconnector::start(const OpenedDevice& lost) {
     m_lost = lost;
     m_waiting = true;
     m_failures = 0;
+    if (lost.port.remote) {
+        m_remoteDelay = firstRemoteMs;
+        m_settle->start(m_remoteDelay);
+        return true;
+    }
     m_watcher->watch(watchedDirs());
     m_settle->start(firstLookMs);
     return true;
@@ -85,16 +94,28 @@ void Reconnector::stop() {
     m_watcher->stop();
 }
 
-void Reconnector::check() {
+int Reconnector::nextLookIn() const {
+    return m_settle->isActive() ? m_settle->interval() : -1;
+}
+
+void Reconnector::look() {
+    m_settle->stop();
     if (!m_waiting)
         return;
     // Folders on the way to the device may have appeared (/dev/serial/by-id).
-    m_watcher->watch(watchedDirs());
+    if (!m_lost.port.remote)
+        m_watcher->watch(watchedDirs());
     const ResolvedPort port = returned();
-    if (port.path.isEmpty())
+    if (port.path.isEmpty() && !m_lost.port.remote)
         return;
-    if (m_reopen(port)) {
+    if (!port.path.isEmpty() && m_reopen(port)) {
         stop();
+        return;
+    }
+    if (m_lost.port.remote) {
+        // The user may have stopped the wait from inside the attempt.
+        if (m_waiting)
+            m_settle->start(std::exchange(m_remoteDelay, std::min(m_remoteDelay * 2, maxRemoteMs)));
         return;
     }
     ++m_failures;
@@ -103,13 +124,18 @@ void Reconnector::check() {
 }
 
 ResolvedPort Reconnector::returned() const {
+    if (m_lost.port.remote) {
+        const ResolvedPort port =
+            resolvePort(m_lost.number, QFileInfo(m_lost.port.path).path(), {});
+        return port.remote ? port : ResolvedPort();
+    }
     if (m_lost.port.pinned) {
         const QString& link = m_lost.port.path;
         const QString device = QFileInfo(link).canonicalFilePath();
         if (device.isEmpty() || !isCharDevice(device))
             return {};
         if (m_lost.identity.isValid()) {
-            if (!sameDevice(m_lost.identity, deviceIdentity(device)))
+            if (!sameDevice(m_lost.identity, deviceIdentity(device, m_paths)))
                 return {};
         } else if (stampOf(link) == m_lost.linkStamp &&
                    QFileInfo(link).symLinkTarget() == m_lost.linkTarget) {
@@ -118,18 +144,20 @@ ResolvedPort Reconnector::returned() const {
         }
         return resolvePort(m_lost.number, QFileInfo(link).path(), {});
     }
-    for (const QString& device : presentSerialDevices()) {
-        if (sameDevice(m_lost.identity, deviceIdentity(device))) {
-            ResolvedPort port;
-            port.path = port.display = device;
-            return port;
-        }
+    // Two adapters answering to its description: no guessing, wait.
+    ResolvedPort port;
+    for (const QString& device : presentSerialDevices(m_paths)) {
+        if (!sameDevice(m_lost.identity, deviceIdentity(device, m_paths)))
+            continue;
+        if (!port.path.isEmpty())
+            return {};
+        port.path = port.display = device;
     }
-    return {};
+    return port;
 }
 
 QStringList Reconnector::watchedDirs() const {
-    QStringList dirs{QStringLiteral("/dev")};
+    QStringList dirs{m_paths.dev};
     if (m_lost.port.pinned) {
         // Every hop of the link chain: comN, /dev/serial/by-id/…, the node.
         QString hop = m_lost.port.path;
