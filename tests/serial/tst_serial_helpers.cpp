@@ -2,6 +2,7 @@
 // parity enable), the order in which present devices become Com1, Com2 …,
 // UUCP lock files, how a replugged adapter is recognised and waited for.
 #include "serial/DeviceIdentity.h"
+#include "serial/PortHolder.h"
 #include "serial/PortLock.h"
 #include "serial/PortResolver.h"
 #include "serial/Reconnector.h"
@@ -317,6 +318,47 @@ private slots:
         lock.release();
         QCOMPARE(readFile(victim), QByteArray("precious"));
         QCOMPARE(QFile::exists(path), planted == "replaced");
+    }
+
+    // Holders of /dev/null in a /proc of the test's own: "pid:target" are
+    // descriptors, "flock" makes the first pid the flock holder.
+    void holdersOfADevice_data() {
+        QTest::addColumn<QStringList>("descriptors");
+        QTest::addColumn<bool>("flock");
+        QTest::addColumn<QString>("holders");
+        QTest::newRow("flock holder named: descriptors not scanned")
+            << QStringList{"100:/dev/null", "200:/dev/null"} << true << "100";
+        QTest::newRow("the node under another name") << QStringList{"200:alias"} << false << "200";
+        QTest::newRow("another device") << QStringList{"300:/dev/zero"} << false << "";
+    }
+    void holdersOfADevice() {
+        QFETCH(QStringList, descriptors);
+        QFETCH(bool, flock);
+        QFETCH(QString, holders);
+        QTemporaryDir root;
+        SystemPaths paths;
+        paths.proc = root.filePath("proc");
+        QVERIFY(QFile::link("/dev/null", root.filePath("alias")));
+        struct stat null {};
+        QCOMPARE(stat("/dev/null", &null), 0);
+        QByteArray locks;
+        for (const QString& entry : descriptors) {
+            const QString pid = entry.section(':', 0, 0), target = entry.section(':', 1);
+            QVERIFY(writeFile(paths.proc + "/" + pid + "/comm", "holder\n"));
+            QVERIFY(QDir().mkpath(paths.proc + "/" + pid + "/fd"));
+            QVERIFY(QFile::link(target.startsWith('/') ? target : root.filePath(target),
+                                paths.proc + "/" + pid + "/fd/3"));
+            if (flock && locks.isEmpty())
+                locks = "1: FLOCK  ADVISORY  WRITE " + pid.toLatin1() + " " +
+                        QByteArray::number(major(null.st_dev), 16).rightJustified(2, '0') + ":" +
+                        QByteArray::number(minor(null.st_dev), 16).rightJustified(2, '0') + ":" +
+                        QByteArray::number(qulonglong(null.st_ino)) + " 0 EOF\n";
+        }
+        QVERIFY(writeFile(paths.proc + "/locks", locks));
+        QStringList found;
+        for (const ProcessRef& holder : portHolders("/dev/null", paths))
+            found << QString::number(holder.pid);
+        QCOMPARE(found.join(','), holders);
     }
 
     void replugRecognised_data() {
