@@ -12,11 +12,11 @@ DeviceWatcher::~DeviceWatcher() {
     stop();
 }
 
-void DeviceWatcher::watch(const QStringList& dirs) {
+bool DeviceWatcher::watch(const QStringList& dirs) {
     if (m_fd < 0) {
         m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (m_fd < 0)
-            return;
+            return false;
         m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
         connect(m_notifier, &QSocketNotifier::activated, this, &DeviceWatcher::onReadable);
     }
@@ -38,6 +38,7 @@ void DeviceWatcher::watch(const QStringList& dirs) {
         if (wd >= 0)
             m_watches.insert(dir, wd);
     }
+    return true;
 }
 
 void DeviceWatcher::stop() {
@@ -53,15 +54,17 @@ void DeviceWatcher::stop() {
 
 void DeviceWatcher::onReadable() {
     alignas(inotify_event) char buffer[4096];
-    bool any = false;
+    QStringList changed;
     for (;;) {
         const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
         if (n > 0) {
-            any = true;
             // A folder that went away loses its watch; it is added again
             // when it comes back.
             for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                const QString dir = m_watches.key(event->wd);
+                if (event->len > 0 && !dir.isEmpty())
+                    changed << dir + QLatin1Char('/') + QFile::decodeName(event->name);
                 if (event->mask & IN_IGNORED) {
                     for (auto it = m_watches.begin(); it != m_watches.end(); ++it) {
                         if (it.value() == event->wd) {
@@ -78,6 +81,6 @@ void DeviceWatcher::onReadable() {
             continue;
         break;
     }
-    if (any)
-        emit changed();
+    if (!changed.isEmpty())
+        emit this->changed(changed);
 }

@@ -15,12 +15,14 @@ public:
     ~DeviceWatcher() override;
 
     // Watches exactly these folders from now on; missing ones are skipped.
-    void watch(const QStringList& dirs);
+    // False when inotify is not to be had (no descriptor left).
+    bool watch(const QStringList& dirs);
     void stop();
 
 signals:
-    // Something was created, moved in or changed its permissions.
-    void changed();
+    // These entries (full paths) were created, moved in or changed their
+    // permissions.
+    void changed(const QStringList& paths);
 
 private:
     void onReadable();

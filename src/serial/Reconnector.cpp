@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <sys/stat.h>
 #include <utility>
 
@@ -18,6 +19,12 @@ constexpr int settleMs = 50;
 constexpr int maxRetryMs = 2000;
 // A device that is there but keeps refusing is tried again only on events.
 constexpr int maxTimedRetries = 10;
+// Lost again this soon after a reconnect, that many times in a row: a device
+// that opens and fails at once is left alone.
+constexpr qint64 quickLossMs = 5000;
+constexpr int maxQuickLosses = 3;
+// Without inotify the folders are looked at on a timer.
+constexpr int pollMs = 1000;
 // A server is asked again and again, less often each time.
 constexpr int firstRemoteMs = 500;
 constexpr int maxRemoteMs = 10000;
@@ -61,10 +68,17 @@ OpenedDevice OpenedDevice::of(int number, const ResolvedPort& port, const System
 
 Reconnector::Reconnector(SystemPaths paths, Reopen reopen, QObject* parent)
     : QObject(parent), m_paths(std::move(paths)), m_reopen(std::move(reopen)),
-      m_watcher(new DeviceWatcher(this)), m_settle(new QTimer(this)) {
+      m_watcher(new DeviceWatcher(this)), m_settle(new QTimer(this)), m_clock([] {
+          return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count());
+      }) {
     m_settle->setSingleShot(true);
     connect(m_settle, &QTimer::timeout, this, &Reconnector::look);
-    connect(m_watcher, &DeviceWatcher::changed, this, [this] {
+    connect(m_watcher, &DeviceWatcher::changed, this, [this](const QStringList& paths) {
+        // Other nodes coming and going are no reason to try again.
+        if (!concerns(paths))
+            return;
         // The first look after the loss keeps its delay; a retry is brought forward.
         if (!m_settle->isActive() || (m_failures > 0 && m_settle->remainingTime() > settleMs))
             m_settle->start(settleMs);
@@ -72,8 +86,12 @@ Reconnector::Reconnector(SystemPaths paths, Reopen reopen, QObject* parent)
 }
 
 bool Reconnector::start(const OpenedDevice& lost) {
-    stop();
-    if (!lost.port.pinned && !lost.identity.isValid())
+    finish();
+    const bool quick = m_reconnectedAt >= 0 && m_clock() - m_reconnectedAt < quickLossMs;
+    m_quickLosses = quick ? m_quickLosses + 1 : 0;
+    m_reconnectedAt = -1;
+    m_gaveUp = m_quickLosses >= maxQuickLosses;
+    if (m_gaveUp || (!lost.port.pinned && !lost.identity.isValid()))
         return false;
     m_lost = lost;
     m_waiting = true;
@@ -83,12 +101,18 @@ bool Reconnector::start(const OpenedDevice& lost) {
         m_settle->start(m_remoteDelay);
         return true;
     }
-    m_watcher->watch(watchedDirs());
+    m_polling = !m_watcher->watch(watchedDirs());
     m_settle->start(firstLookMs);
     return true;
 }
 
 void Reconnector::stop() {
+    finish();
+    m_reconnectedAt = -1;
+    m_quickLosses = 0;
+}
+
+void Reconnector::finish() {
     m_waiting = false;
     m_settle->stop();
     m_watcher->stop();
@@ -104,12 +128,16 @@ void Reconnector::look() {
         return;
     // Folders on the way to the device may have appeared (/dev/serial/by-id).
     if (!m_lost.port.remote)
-        m_watcher->watch(watchedDirs());
+        m_polling = !m_watcher->watch(watchedDirs());
     const ResolvedPort port = returned();
-    if (port.path.isEmpty() && !m_lost.port.remote)
+    if (port.path.isEmpty() && !m_lost.port.remote) {
+        if (m_polling)
+            m_settle->start(pollMs);
         return;
+    }
     if (!port.path.isEmpty() && m_reopen(port)) {
-        stop();
+        finish();
+        m_reconnectedAt = m_clock();
         return;
     }
     if (m_lost.port.remote) {
@@ -119,7 +147,7 @@ void Reconnector::look() {
         return;
     }
     ++m_failures;
-    if (m_failures <= maxTimedRetries)
+    if (m_failures <= maxTimedRetries || m_polling)
         m_settle->start(std::min(maxRetryMs, 100 << std::min(m_failures, 5)));
 }
 
@@ -156,8 +184,26 @@ ResolvedPort Reconnector::returned() const {
     return port;
 }
 
-QStringList Reconnector::watchedDirs() const {
+bool Reconnector::concerns(const QStringList& paths) const {
+    for (const QString& path : paths) {
+        if (!m_lost.port.pinned) {
+            const QString name = QFileInfo(path).fileName();
+            if (name.startsWith(QLatin1String("ttyUSB")) ||
+                name.startsWith(QLatin1String("ttyACM")) || name.startsWith(QLatin1String("ttyS")))
+                return true;
+            continue;
+        }
+        for (const QString& hop : m_hops) {
+            if (hop == path || hop.startsWith(path + QLatin1Char('/')))
+                return true;
+        }
+    }
+    return false;
+}
+
+QStringList Reconnector::watchedDirs() {
     QStringList dirs{m_paths.dev};
+    m_hops.clear();
     if (m_lost.port.pinned) {
         // Every hop of the link chain: comN, /dev/serial/by-id/…, the node.
         QString hop = m_lost.port.path;
@@ -165,6 +211,7 @@ QStringList Reconnector::watchedDirs() const {
             const QString dir = deepestExisting(QFileInfo(hop).path());
             if (!dirs.contains(dir))
                 dirs << dir;
+            m_hops << hop;
             const QFileInfo info(hop);
             if (!info.isSymLink())
                 break;

@@ -34,9 +34,15 @@ public:
     using Reopen = std::function<bool(const ResolvedPort&)>;
     Reconnector(SystemPaths paths, Reopen reopen, QObject* parent = nullptr);
 
-    // False when the device could not be recognised again: nothing to wait for.
+    // False when the device could not be recognised again, or was lost
+    // again soon after each of the last reconnects (gaveUp()).
     bool start(const OpenedDevice& lost);
+    // The user acted: the wait ends and the reconnects so far are forgotten.
     void stop();
+    bool gaveUp() const { return m_gaveUp; }
+    // Milliseconds on a steady clock; tests bring their own.
+    using Clock = std::function<qint64()>;
+    void setClock(Clock clock) { m_clock = std::move(clock); }
     bool waiting() const { return m_waiting; }
 
     // Where the lost device is now; empty path while it is away.
@@ -48,7 +54,9 @@ public:
     int nextLookIn() const;
 
 private:
-    QStringList watchedDirs() const;
+    void finish();
+    QStringList watchedDirs();
+    bool concerns(const QStringList& paths) const;
 
     SystemPaths m_paths;
     Reopen m_reopen;
@@ -57,5 +65,11 @@ private:
     DeviceWatcher* m_watcher;
     QTimer* m_settle;
     int m_failures = 0;
+    QStringList m_hops;     // what the lost device's name leads through
+    bool m_polling = false; // no inotify: the timer looks instead
+    Clock m_clock;
+    qint64 m_reconnectedAt = -1;
+    int m_quickLosses = 0;
+    bool m_gaveUp = false;
     int m_remoteDelay = 0;
 };

@@ -410,5 +410,8 @@ void SerialCtl::lost(int error, bool reportedByCaller) {
         m_lossDescription += m_opened.port.remote
                                  ? QStringLiteral("サーバーが応じると自動的に接続し直します。")
                                  : QStringLiteral("同じデバイスが戻ると自動的に接続し直します。");
+    else if (m_reconnector->gaveUp())
+        m_lossDescription += QStringLiteral("接続し直すたびにすぐ切れるため、"
+                                            "自動的には接続し直しません。");
     m_events.mark(reportedByCaller ? CommEventQueue::Closed : CommEventQueue::Lost);
 }

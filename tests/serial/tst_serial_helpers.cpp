@@ -467,6 +467,39 @@ private slots:
         QCOMPARE(reconnector.nextLookIn(), -1);
     }
 
+    // Lost again soon after each of three reconnects in a row: no more
+    // reconnecting on its own. `lostAfter`: ms from each reconnect to the next loss.
+    void reconnectorGivesUpOnAFlappingDevice_data() {
+        QTest::addColumn<QList<int>>("lostAfter");
+        QTest::addColumn<bool>("gaveUp");
+        QTest::newRow("lost a second after three reconnects")
+            << QList<int>{1000, 1000, 1000} << true;
+        QTest::newRow("two quick losses") << QList<int>{1000, 1000} << false;
+        QTest::newRow("one of them ran for a minute") << QList<int>{1000, 60000, 1000} << false;
+    }
+    void reconnectorGivesUpOnAFlappingDevice() {
+        QFETCH(QList<int>, lostAfter);
+        QFETCH(bool, gaveUp);
+        QTemporaryDir root;
+        SystemPaths paths;
+        paths.dev = root.filePath("dev");
+        paths.sysTty = root.filePath("sys/class/tty");
+        const OpenedDevice lost = lostAdapter(root.path(), paths);
+        fakeTty(root.path(), "ttyUSB1", lostSpec);
+        Reconnector reconnector(paths, [](const ResolvedPort&) { return true; });
+        qint64 now = 0;
+        reconnector.setClock([&] { return now; });
+        bool waiting = reconnector.start(lost);
+        for (const int ms : lostAfter) {
+            reconnector.look();
+            QVERIFY(!reconnector.waiting());
+            now += ms;
+            waiting = reconnector.start(lost);
+        }
+        QCOMPARE(waiting, !gaveUp);
+        QCOMPARE(reconnector.gaveUp(), gaveUp);
+    }
+
 private:
     const QString lostSpec = "layout=usbserial vendor=0403 product=6001 serial=A1 location=1-1 "
                              "interface=00";
