@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -46,6 +47,9 @@ public:
         ::tcflush(fd, TCIOFLUSH);
         ::ioctl(fd, TIOCEXCL);
         m_fd = fd;
+        // USB adapters otherwise hold received bytes up to 16 ms (ftdi_sio
+        // since Linux 4.9); a driver that refuses keeps its pace.
+        m_lowLatencySet = setLowLatency(true);
         return 0;
     }
 
@@ -54,6 +58,9 @@ public:
             return;
         // Output held back by flow control would make close() wait.
         ::tcflush(m_fd, TCOFLUSH);
+        // The flag outlives the descriptor.
+        if (std::exchange(m_lowLatencySet, false))
+            setLowLatency(false);
         // The kernel keeps a UART's settings for its next open, which would
         // otherwise echo a talking device's bytes back until raw mode is on.
         termios restored = m_original;
@@ -159,6 +166,15 @@ public:
     int outQueue(int& bytes) override { return ::ioctl(m_fd, TIOCOUTQ, &bytes) == 0 ? 0 : -errno; }
 
 private:
+    // Whether the flag was changed.
+    bool setLowLatency(bool on) {
+        serial_struct info{};
+        if (::ioctl(m_fd, TIOCGSERIAL, &info) != 0 || bool(info.flags & ASYNC_LOW_LATENCY) == on)
+            return false;
+        info.flags = on ? info.flags | ASYNC_LOW_LATENCY : info.flags & ~ASYNC_LOW_LATENCY;
+        return ::ioctl(m_fd, TIOCSSERIAL, &info) == 0;
+    }
+
     static int failOpen(int fd) {
         const int error = errno;
         ::close(fd);
@@ -167,6 +183,7 @@ private:
 
     int m_fd = -1;
     bool m_marks = true;
+    bool m_lowLatencySet = false;
     termios m_original{};
 };
 
