@@ -140,8 +140,8 @@ void SerialCtl::openDevice(const ResolvedPort& port, const LineConfig& config) {
         m_lock->release();
         throw;
     }
-    const int dtr = m_backend->setDtr(m_dtr);
-    Q_UNUSED(dtr); // a pty has no DTR; a real failure shows in DTREnable's set
+    // A pty has no DTR; a real failure shows in DTREnable's set.
+    noticeUnconfirmed(m_backend->setDtr(m_dtr), QStringLiteral("DTR"));
 
     m_hasModemLines = m_backend->modemLines(m_lines) == 0;
     m_hasCounters = m_backend->counters(m_counters) == 0;
@@ -286,11 +286,22 @@ bool SerialCtl::DTREnable() const {
 void SerialCtl::setDTREnable(bool enable) {
     if (m_open) {
         const int rc = m_backend->setDtr(enable);
-        if (rc < 0 && !noSuchControl(rc))
+        if (rc < 0 && !noSuchControl(rc) && !noticeUnconfirmed(rc, QStringLiteral("DTR")))
             throw Failure(QStringLiteral("%1 の DTR 信号を変更できません。理由: %2")
                               .arg(portName(), describeErrno(-rc)));
     }
     m_dtr = enable;
+}
+
+bool SerialCtl::noticeUnconfirmed(int rc, const QString& line) {
+    if (rc != -ETIMEDOUT)
+        return false;
+    const QString text =
+        QStringLiteral("%1 の %2 信号の変更を送りましたが、確認の応答がありません。")
+            .arg(portName(), line);
+    QMetaObject::invokeMethod(
+        this, [this, text] { emit Notice(text); }, Qt::QueuedConnection);
+    return true;
 }
 
 bool SerialCtl::CTSHolding() const {
