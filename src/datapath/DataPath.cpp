@@ -336,7 +336,7 @@ void TerminalSession::onComm(ISerialCtl& serial) {
         } catch (const Failure&) {
             // A lost device is reported by the component itself.
         }
-        receive(bytes);
+        receive(bytes, serial.inputReadMs());
         return;
     }
     const CommEventText event = commEventText(code);
@@ -390,8 +390,10 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
     }
     if (m_host.rawLogOpen() && !rest.isEmpty())
         writeLog(rest, true);
+    const qint64 readMs =
+        serial.inputReadMs() ? serial.inputReadMs() : QDateTime::currentMSecsSinceEpoch();
     if (m_hex) {
-        showHex(rest, QDateTime::currentMSecsSinceEpoch());
+        showHex(rest, readMs);
         endHexRow();
         m_decoder->reset();
         return;
@@ -400,7 +402,7 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
     QString text = decode(rest);
     text += m_decoder->flush();
     if (!text.isEmpty())
-        append(text);
+        append(text, readMs);
 }
 
 void TerminalSession::keyPress(int& keyCode, ISerialCtl& serial) {

@@ -75,6 +75,10 @@ void SerialCtl::setPortOpen(bool open) {
         return;
     }
     closePort();
+    // Read by polling, what is left would otherwise be announced later, as
+    // RThreshold is raised on the closed port.
+    if (m_rthreshold == 0)
+        m_session->clearInput();
     m_events.clear();
     emit PortClosed();
 }
@@ -110,8 +114,15 @@ void SerialCtl::startOpened(const ResolvedPort& port, const LineConfig& config) 
         m_session->close();
         throw;
     }
+    int dtrSet = 0;
+    if (const int error = m_session->start(m_dtr, &dtrSet)) {
+        m_session->close();
+        throw Failure(QStringLiteral("Com%1 を開けません: 受信を始められません。理由: %2")
+                          .arg(m_port)
+                          .arg(describeErrno(error)));
+    }
     // A pty has no DTR; a real failure shows in DTREnable's set.
-    noticeUnconfirmed(m_session->start(m_dtr), QStringLiteral("DTR"));
+    noticeUnconfirmed(dtrSet, QStringLiteral("DTR"));
     m_events.clear();
     m_opened = OpenedDevice::of(m_port, port, m_opener.paths());
 }
@@ -243,7 +254,7 @@ void SerialCtl::setRThreshold(qint16 value) {
         throw Failure(QStringLiteral("RThreshold に負の値 (%1) は設定できません。").arg(value),
                       ErrorKind::Refused);
     m_rthreshold = value;
-    if (value > 0 && m_session->input().size() >= value) {
+    if (value > 0 && m_session->isOpen() && m_session->input().size() >= value) {
         raise(CommReceive);
         deliverLater();
     }
@@ -361,7 +372,7 @@ void SerialCtl::deliver() {
 }
 
 QByteArray SerialCtl::Input() {
-    const QByteArray taken = m_session->take(m_inputLen);
+    const QByteArray taken = m_session->take(m_inputLen, &m_inputReadMs);
     if (!taken.isEmpty())
         ++m_takenCount;
     return taken;
