@@ -58,15 +58,6 @@ int extendedColour(const QVarLengthArray<int, 8>& args) {
 
 } // namespace
 
-QRgb terminalColour(int index) {
-    static constexpr QRgb colours[16] = {
-        qRgb(0, 0, 0),       qRgb(205, 0, 0),   qRgb(0, 205, 0),   qRgb(205, 205, 0),
-        qRgb(0, 0, 238),     qRgb(205, 0, 205), qRgb(0, 205, 205), qRgb(229, 229, 229),
-        qRgb(127, 127, 127), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
-        qRgb(92, 92, 255),   qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255)};
-    return colours[index & 15];
-}
-
 StyledText EscapeFilter::filter(const QString& input) {
     StyledText out;
     const QStringView view(input);
@@ -81,7 +72,7 @@ StyledText EscapeFilter::filter(const QString& input) {
             qsizetype esc = view.indexOf(QChar(Esc), i);
             if (esc < 0)
                 esc = view.size();
-            show(view.mid(i, esc - i), out);
+            appendStyled(out, view.mid(i, esc - i), m_style);
             if (esc == view.size())
                 break;
             i = esc;
@@ -109,7 +100,7 @@ void EscapeFilter::step(char16_t ch, StyledText& out) {
     switch (m_state) {
     case State::Ground:
         if (ch != Esc) {
-            show(QStringView(&ch, 1), out);
+            appendStyled(out, QStringView(&ch, 1), m_style);
             return;
         }
         m_held = QChar(Esc);
@@ -178,23 +169,7 @@ void EscapeFilter::giveUp(StyledText& out) {
     QString shown = std::exchange(m_held, QString());
     shown.replace(QChar(Esc), QChar(EscMark));
     m_state = State::Ground;
-    show(shown, out);
-}
-
-void EscapeFilter::show(QStringView text, StyledText& out) const {
-    if (text.isEmpty())
-        return;
-    if (out.runs.isEmpty() && m_style.isPlain()) {
-        out.text += text;
-        return;
-    }
-    if (out.runs.isEmpty() && !out.text.isEmpty())
-        out.runs.append({out.text.size(), TextStyle()});
-    if (!out.runs.isEmpty() && out.runs.last().style == m_style)
-        out.runs.last().length += text.size();
-    else
-        out.runs.append({text.size(), m_style});
-    out.text += text;
+    appendStyled(out, shown, m_style);
 }
 
 // Parameters are separated by ';'; a ':' joins sub-parameters to the one

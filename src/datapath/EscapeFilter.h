@@ -28,7 +28,6 @@ private:
     void step(char16_t ch, StyledText& out);
     void complete();
     void giveUp(StyledText& out);
-    void show(QStringView text, StyledText& out) const;
     void applySgr(QStringView params);
 
     State m_state = State::Ground;

@@ -35,3 +35,9 @@ struct StyledText {
 
 // The 16 colours as drawn, the colours of a common X terminal.
 QRgb terminalColour(int index);
+
+// Appends text in a style, going on with the last run where the style is the same.
+void appendStyled(StyledText& to, QStringView text, TextStyle style);
+void appendStyled(StyledText& to, const StyledText& more);
+// Drops the first `count` units.
+void removeFront(StyledText& styled, qsizetype count);

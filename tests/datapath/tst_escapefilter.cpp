@@ -9,22 +9,10 @@ QString esc(const char* text) {
     return QString::fromUtf8(text).replace(QStringLiteral("\\e"), QChar(27));
 }
 
-// Appends a part, merging a run that goes on in the same style.
-void append(StyledText& all, const StyledText& part) {
-    StyleRuns runs = part.runs;
-    if (runs.isEmpty() && !part.text.isEmpty())
-        runs.append({part.text.size(), TextStyle()});
-    for (const StyleRun& run : runs) {
-        if (!all.runs.isEmpty() && all.runs.last().style == run.style)
-            all.runs.last().length += run.length;
-        else
-            all.runs.append(run);
-    }
-    all.text += part.text;
-}
-
 // Styled stretches as {foreground/background b:text}; plain text as it is.
 QString render(const StyledText& styled) {
+    if (styled.runs.isEmpty())
+        return styled.text;
     QString shown;
     qsizetype at = 0;
     for (const StyleRun& run : styled.runs) {
@@ -52,11 +40,11 @@ QString filtered(const QString& input, const QList<qsizetype>& cuts) {
     StyledText all;
     qsizetype from = 0;
     for (const qsizetype cut : cuts) {
-        append(all, filter.filter(input.mid(from, cut - from)));
+        appendStyled(all, filter.filter(input.mid(from, cut - from)));
         from = cut;
     }
-    append(all, filter.filter(input.mid(from)));
-    append(all, filter.flush());
+    appendStyled(all, filter.filter(input.mid(from)));
+    appendStyled(all, filter.flush());
     return render(all);
 }
 
