@@ -1,5 +1,6 @@
 #pragma once
 
+#include "datapath/EscapeFilter.h"
 #include "platform/CodePage.h"
 
 #include <QByteArray>
@@ -49,6 +50,7 @@ public:
     // Puts text at the end of the terminal, edited for the control, and
     // appends the same edited text to the open log.
     void append(QString data);
+    void append(const StyledText& data);
     // Received bytes; a character cut between two reads waits for its rest.
     void receive(const QByteArray& bytes);
 
@@ -61,8 +63,14 @@ public:
 
     const QByteArray& codePage() const { return m_decoder.codePage(); }
 
+    // Escape sequences in received text are taken out and their colours
+    // shown. Off at start. Turning it off shows a sequence still held.
+    bool interpretsEscapes() const { return m_interpretEscapes; }
+    void setInterpretEscapes(bool on);
+
 private:
     void writeLog(const QByteArray& bytes);
+    StyledText filtered(const QString& text);
 
     TextTarget& m_term;
     DataPathHost& m_host;
@@ -73,4 +81,6 @@ private:
     // the screen and no second box opens.
     bool m_logRetrying = false;
     QByteArray m_logQueued;
+    bool m_interpretEscapes = false;
+    EscapeFilter m_escapes;
 };

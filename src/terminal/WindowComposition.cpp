@@ -222,4 +222,6 @@ void frmTerminal::composeViewMenu() {
         charsets->addAction(action);
         mnuCharsetItems << action;
     }
+    mnuEscapes = addCheckItem(mnuView, "mnuEscapes", "ｴｽｹｰﾌﾟ ｼｰｹﾝｽを解釈(&A)",
+                              &frmTerminal::mnuEscapes_Click);
 }

@@ -185,6 +185,8 @@ void frmTerminal::Form_Load() {
     // Steps 7 to 11 check the failure carried in from the steps above.
     runLoadingSequence(*SerialCtl1, *m_store, *m_prompts, pending, m_session->LocalEcho);
     pending.clear();
+    m_session->setInterpretEscapes(loadChoice(*m_store, StoredKey::Escapes));
+    mnuEscapes->setChecked(m_session->interpretsEscapes());
 }
 
 void frmTerminal::centreOnScreen() {
@@ -374,6 +376,15 @@ void frmTerminal::mnuHCTS_Click() {
 
 void frmTerminal::mnuHDSR_Click() {
     lineStateQuery(false, *SerialCtl1, *m_prompts);
+}
+
+void frmTerminal::mnuEscapes_Click() {
+    const bool on = !mnuEscapes->isChecked();
+    m_session->setInterpretEscapes(on);
+    mnuEscapes->setChecked(on);
+    QString error;
+    if (!saveChoice(*m_store, StoredKey::Escapes, on, &error))
+        m_prompts->warn(error);
 }
 
 // ---------------------------------------------------------------------------

@@ -71,6 +71,7 @@ public:
     QAction* mnuHexView = nullptr;
     QMenu* mnuCharset = nullptr;
     QList<QAction*> mnuCharsetItems; // Shift_JIS, UTF-8, EUC-JP, JIS
+    QAction* mnuEscapes = nullptr;
 
     // Form-level state.
     qint16 PromptResult = 0;
@@ -113,6 +114,7 @@ public:
     void mnuDTREnable_Click();
     void mnuHCTS_Click();
     void mnuHDSR_Click();
+    void mnuEscapes_Click();
 
     // Connection display.
     void refreshConnectionDisplay() override;
