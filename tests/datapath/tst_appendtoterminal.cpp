@@ -1,6 +1,5 @@
 #include "RecordingHost.h"
 #include "datapath/DataPath.h"
-#include "datapath/EscapeFilter.h"
 #include "datapath/StringTextTarget.h"
 #include "datapath/TerminalEdit.h"
 
@@ -353,18 +352,24 @@ QString drawn(const QTextDocument& doc) {
 }
 
 // Coloured text keeps its colour in the document, also where a CR LF pair is
-// split between two colours and where the oldest text is trimmed before the
-// frame ends.
+// split between two colours, through the display's own editing (a backspace,
+// a bare line feed) and where the oldest text is trimmed before the frame
+// ends. The log gets the text alone.
 void tst_appendtoterminal::widgetDrawsColours() {
     TerminalEdit term;
-    EscapeFilter filter;
-    for (const char* chunk : {"\x1b[1;32mroot@board\x1b[0m:~# ls\r",
-                              "\n\x1b[01;34mbin\x1b[0m etc\x1b[4", "1mX\r\x1b[0m\ny"})
-        term.setSelStyledText(filter.filter(QString::fromLatin1(chunk)));
+    RecordingHost host;
+    TerminalSession session(term, host, "UTF-8");
+    session.setInterpretEscapes(true);
+    for (const char* chunk :
+         {"\x1b[1;32mroot@board\x1b[0m:~# ls\r", "\n\x1b[01;34mbin\x1b[0m etc\x1b[4",
+          "1mX\r\x1b[0m\ny", "\x1b[33mab\bc\x1b[0m\nz"})
+        session.receive(chunk);
     term.removeFront(5);
     term.flushReceived();
-    QCOMPARE(drawn(*term.document()), QStringLiteral("{2b:board}:~# ls\n{4b:bin} etc{/1:X}\ny"));
-    QCOMPARE(term.Text(), QStringLiteral("board:~# ls\r\nbin etcX\r\ny"));
+    QCOMPARE(drawn(*term.document()),
+             QStringLiteral("{2b:board}:~# ls\n{4b:bin} etc{/1:X}\ny{3:ac}z"));
+    QCOMPARE(term.Text(), QStringLiteral("board:~# ls\r\nbin etcX\r\nyacz"));
+    QCOMPARE(host.log, "root@board:~# ls\r\nbin etcX\r\nyacz");
 }
 
 QTEST_MAIN(tst_appendtoterminal)
