@@ -89,15 +89,6 @@ static QString stored(SettingsStore& store, const char* key) {
     return store.GetSetting(settingsApp(), settingsSection(), QLatin1String(key), QString());
 }
 
-bool loadChoice(SettingsStore& store, const char* key) {
-    return storedBoolean(stored(store, key)).value_or(false);
-}
-
-bool saveChoice(SettingsStore& store, const char* key, bool on, QString* error) {
-    return store.SaveSetting(settingsApp(), settingsSection(), QLatin1String(key),
-                             on ? QStringLiteral("True") : QStringLiteral("False"), error);
-}
-
 // Shows the pending failure, if any; true when one was shown.
 static bool checkPending(PendingFailure& pending, Prompts& prompts) {
     if (!pending.pending())

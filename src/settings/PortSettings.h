@@ -47,13 +47,7 @@ inline constexpr const char* Settings = "Settings";
 inline constexpr const char* CommPort = "CommPort";
 inline constexpr const char* Handshaking = "Handshaking";
 inline constexpr const char* Echo = "Echo";
-inline constexpr const char* Escapes = "Escapes";
 } // namespace StoredKey
-
-// A display choice, kept beside the port's settings as "True" or "False".
-// Off when not stored or not readable.
-bool loadChoice(SettingsStore& store, const char* key);
-bool saveChoice(SettingsStore& store, const char* key, bool on, QString* error);
 
 // The start-up loading sequence. `pending` carries a failure recorded by the
 // window's load before it; a check that finds one shows it as a warning and
