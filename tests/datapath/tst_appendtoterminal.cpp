@@ -1,5 +1,6 @@
 #include "RecordingHost.h"
 #include "datapath/DataPath.h"
+#include "datapath/LineStamps.h"
 #include "datapath/StringTextTarget.h"
 #include "datapath/TerminalEdit.h"
 
@@ -370,6 +371,16 @@ void tst_appendtoterminal::widgetDrawsColours() {
              QStringLiteral("{2b:board}:~# ls\n{4b:bin} etc{/1:X}\ny{3:ac}z"));
     QCOMPARE(term.Text(), QStringLiteral("board:~# ls\r\nbin etcX\r\nyacz"));
     QCOMPARE(host.log, "root@board:~# ls\r\nbin etcX\r\nyacz");
+
+    // Stamps stay plain in coloured lines.
+    TerminalEdit stamped;
+    TerminalSession stamping(stamped, host, "UTF-8");
+    stamping.setInterpretEscapes(true);
+    stamping.setTimestamps(true);
+    stamping.receive("\x1b[32mA\r\nB", 1000);
+    stamped.flushReceived();
+    const QString stamp = stampText(1000);
+    QCOMPARE(drawn(*stamped.document()), stamp + "{2:A}\n" + stamp + "{2:B}");
 }
 
 QTEST_MAIN(tst_appendtoterminal)
