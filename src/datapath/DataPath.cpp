@@ -415,7 +415,7 @@ void TerminalSession::onComm(ISerialCtl& serial) {
         } catch (const Failure&) {
             // A lost device is reported by the component itself.
         }
-        receive(bytes);
+        receive(bytes, serial.inputReadMs());
         return;
     }
     const CommEventText event = commEventText(code);
@@ -470,8 +470,10 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
     }
     if (m_host.rawLogOpen() && !rest.isEmpty())
         writeLog(rest, true);
+    const qint64 readMs =
+        serial.inputReadMs() ? serial.inputReadMs() : QDateTime::currentMSecsSinceEpoch();
     if (m_hex) {
-        showHex(rest, QDateTime::currentMSecsSinceEpoch());
+        showHex(rest, readMs);
         endHexRow();
         m_decoder->reset();
         m_escapes.reset();
@@ -485,7 +487,7 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
     appendStyled(shown, m_escapes.flush());
     m_escapes.reset();
     if (!shown.text.isEmpty())
-        append(shown);
+        append(shown, readMs);
 }
 
 void TerminalSession::keyPress(int& keyCode, ISerialCtl& serial) {
