@@ -128,6 +128,7 @@ class tst_frmTerminal : public QObject {
 private slots:
     void composition_data();
     void composition();
+    void viewChoicesPersist();
     void toolbarDispatch_data();
     void toolbarDispatch();
     void resize_data();
@@ -232,6 +233,35 @@ void tst_frmTerminal::composition() {
     QFETCH(QString, actual);
     QFETCH(QString, expected);
     QCOMPARE(actual, expected);
+}
+
+// The 表示 choices reach the session and the component at once and come back
+// with the next window; a stored value that is no choice changes nothing.
+void tst_frmTerminal::viewChoicesPersist() {
+    Services s;
+    {
+        auto w = shown(s);
+        w->mnuTimestamp->trigger();
+        w->mnuHexView->trigger();
+        w->mnuCharsetItems.at(2)->trigger();
+        QVERIFY(w->session().timestamps() && w->session().hexView());
+        QCOMPARE(w->session().codePage(), QByteArray("EUC-JP"));
+        w->mnuHexView->trigger();
+        QVERIFY(!w->session().hexView());
+    }
+    QCOMPARE(s.serial.codePage(), QByteArray("EUC-JP"));
+    s.serial.setCodePage("UTF-8");
+    auto again = shown(s);
+    QCOMPARE(
+        describe(again->mnuView->actions().mid(0, 2)),
+        QStringLiteral("mnuTimestamp ﾀｲﾑｽﾀﾝﾌﾟ(&T) [checked]; mnuHexView 16進表示(&H) [unchecked]"));
+    QVERIFY(again->mnuCharsetItems.at(2)->isChecked());
+    QCOMPARE(s.serial.codePage(), QByteArray("EUC-JP"));
+
+    s.store.values.insert(QStringLiteral("Velmora/View/Charset"), QStringLiteral("KOI8-R"));
+    s.serial.setCodePage("UTF-8");
+    QVERIFY(shown(s)->mnuCharsetItems.at(1)->isChecked());
+    QCOMPARE(s.prompts.messageCount(), 0);
 }
 
 void tst_frmTerminal::toolbarDispatch_data() {
