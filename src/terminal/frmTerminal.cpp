@@ -127,6 +127,10 @@ void frmTerminal::connectSignals() {
             [this](const QString& description) { guarded([&] { onDeviceLost(description); }); });
     connect(SerialCtl1, &ISerialCtl::Reconnected, this,
             [this](const QString& description) { guarded([&] { onReconnected(description); }); });
+    connect(SerialCtl1, &ISerialCtl::Notice, this, [this](const QString& description) {
+        showStatus(QStringLiteral("ｽﾃｰﾀｽ: ") + description);
+        clearStatusSoon();
+    });
 }
 
 // ---------------------------------------------------------------------------
