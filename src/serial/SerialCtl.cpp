@@ -139,6 +139,9 @@ void SerialCtl::openDevice(const ResolvedPort& port, const LineConfig& config) {
     }
     const int dtr = m_backend->setDtr(m_dtr);
     Q_UNUSED(dtr); // a pty has no DTR; a real failure shows in DTREnable's set
+    // Opening raises RTS by itself; only a lowered RTS needs saying again.
+    if (!m_rts && rtsIsOurs())
+        m_backend->setRts(false);
 
     m_hasModemLines = m_backend->modemLines(m_lines) == 0;
     m_hasCounters = m_backend->counters(m_counters) == 0;

@@ -63,6 +63,11 @@ public:
     void setParityReplace(const QString& value) override;
     bool DTREnable() const override;
     void setDTREnable(bool enable) override;
+    void setOutputBytes(const QByteArray& bytes) override;
+    void discardOutput() override;
+    void sendBreak() override;
+    bool RTSEnable() const override;
+    void setRTSEnable(bool enable) override;
     bool CTSHolding() const override;
     bool DSRHolding() const override;
     QByteArray codePage() const override;
@@ -100,6 +105,8 @@ private:
     void pollCounters();
     int kernelOutQueue() const;
     void checkSendLevel();
+    void queueOutput(const QByteArray& bytes);
+    bool rtsIsOurs() const { return m_handshaking != 2 && m_handshaking != 3; }
     // reportedByCaller: the call that found the loss fails with its
     // description, so DeviceLost is not raised for it as well.
     void lose(int error, bool reportedByCaller = false);
@@ -122,6 +129,7 @@ private:
     QString m_parityReplace = QStringLiteral("?");
     QByteArray m_replacement; // m_parityReplace in the code page
     bool m_dtr = true;
+    bool m_rts = true;
     QByteArray m_codePage;
     QString m_display; // device path of the open port
 

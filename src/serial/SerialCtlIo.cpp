@@ -136,7 +136,16 @@ qint16 SerialCtl::OutBufferCount() const {
 void SerialCtl::setOutput(const QString& text) {
     if (!m_open)
         throw Failure(QStringLiteral("Com%1 は開いていないため送信できません。").arg(m_port));
-    const QByteArray bytes = encodeText(text, m_codePage);
+    queueOutput(encodeText(text, m_codePage));
+}
+
+void SerialCtl::setOutputBytes(const QByteArray& bytes) {
+    if (!m_open)
+        throw Failure(QStringLiteral("Com%1 は開いていないため送信できません。").arg(m_port));
+    queueOutput(bytes);
+}
+
+void SerialCtl::queueOutput(const QByteArray& bytes) {
     if (m_out.size() + bytes.size() > sendLimit) {
         raise(CommErrorTxFull);
         deliverLater();
