@@ -203,6 +203,7 @@ void CommEventHandler::SerialCtl1_OnComm() {
         } catch (const Failure&) {
             // A lost device is reported by the component itself.
         }
+        m_host.bytesReceived(bytes);
         AppendToTerminal(m_term, m_decoder.decode(bytes), m_host, m_decoder.codePage());
         break;
     }

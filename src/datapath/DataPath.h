@@ -38,6 +38,8 @@ public:
     virtual void refreshConnectionDisplay() = 0;
     virtual void setStatusText(const QString& text) = 0; // the "Status" panel
     virtual void enableTimer2() = 0;                     // (re)starts its 2000 ms
+    // Every received chunk as the port gave it, before it is shown.
+    virtual void bytesReceived(const QByteArray& bytes) { Q_UNUSED(bytes); }
 };
 
 // Puts text at the end of the terminal, edited for the control, and appends

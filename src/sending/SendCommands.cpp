@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
@@ -85,16 +86,23 @@ SendCommands::SendCommands(ISerialCtl& serial, Prompts& prompts, SettingsStore& 
     mnuRTS->setCheckable(true);
     mnuPacing = item("mnuPacing", "送信の間隔(&D)...", &SendCommands::mnuPacing_Click);
 
-    lblSend = new QLabel(window);
-    barSend = new QProgressBar(window);
+    fraSend = new QWidget(window);
+    fraSend->setObjectName(QStringLiteral("fraSend"));
+    lblSend = new QLabel(fraSend);
+    barSend = new QProgressBar(fraSend);
     barSend->setMaximumWidth(160);
     barSend->setTextVisible(false);
-    cmdStop = new QPushButton(QStringLiteral("中止"), window);
+    cmdStop = new QPushButton(QStringLiteral("中止"), fraSend);
     cmdStop->setObjectName(QStringLiteral("cmdStop"));
+    // The keyboard stays with the terminal, where Esc stops the send too.
+    cmdStop->setFocusPolicy(Qt::NoFocus);
     connect(cmdStop, &QPushButton::clicked, this, &SendCommands::stop);
-    for (QWidget* w : {static_cast<QWidget*>(lblSend), static_cast<QWidget*>(barSend),
-                       static_cast<QWidget*>(cmdStop)})
-        w->hide();
+    auto* row = new QHBoxLayout(fraSend);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(lblSend);
+    row->addWidget(barSend);
+    row->addWidget(cmdStop);
+    fraSend->hide();
 
     connect(&m_sender, &Sender::progress, this, &SendCommands::showProgress);
     connect(&m_sender, &Sender::finished, this, &SendCommands::finished);
@@ -193,10 +201,16 @@ void SendCommands::mnuPacing_Click() {
     PacingDialog dialog(m_pacing, m_window);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    m_pacing = dialog.pacing();
+    setPacing(dialog.pacing());
+}
+
+bool SendCommands::setPacing(const Pacing& pacing) {
+    m_pacing = pacing.clamped();
     QString error;
-    if (!savePacing(m_store, m_pacing, &error))
-        m_prompts.warn(error);
+    if (savePacing(m_store, m_pacing, &error))
+        return true;
+    m_prompts.warn(error);
+    return false;
 }
 
 bool SendCommands::paste(const QString& text, const std::function<void(int)>& type) {
@@ -236,12 +250,17 @@ void SendCommands::start(SendPort& port, QByteArray bytes, const QString& what) 
     if (!m_sender.start(port, std::move(bytes), m_pacing))
         return;
     qApp->installEventFilter(this);
+    fraSend->show();
     barSend->show();
     cmdStop->show();
-    lblSend->show();
 }
 
 void SendCommands::stop() {
+    m_sender.stop();
+}
+
+void SendCommands::stopForExit() {
+    m_exiting = true;
     m_sender.stop();
 }
 
@@ -272,6 +291,9 @@ void SendCommands::finished(SendEngine::End end, qsizetype sent, qsizetype total
         break;
     case SendEngine::End::Stopped:
         lblSend->setText(QStringLiteral("%1 の送信を中止しました (%2)").arg(m_what, count));
+        if (m_exiting)
+            m_prompts.messageBox(lblSend->text() + QStringLiteral("。"), QString(), MsgButtons::OK,
+                                 MsgIcon::Information);
         break;
     case SendEngine::End::Closed:
         lblSend->setText(

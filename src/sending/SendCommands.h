@@ -32,7 +32,9 @@ public:
     QAction* mnuBreak;
     QAction* mnuRTS;
     QAction* mnuPacing;
-    // For the status bar: what is sent of how much, and the stop button.
+    // For the status bar: what is sent of how much, and the stop button,
+    // shown from the first send on.
+    QWidget* fraSend;
     QLabel* lblSend;
     QProgressBar* barSend;
     QPushButton* cmdStop;
@@ -54,7 +56,11 @@ public:
     // Bytes of the running or last send that have left the port's queue.
     qsizetype sent() const { return m_sender.sent(); }
     void stop();
+    // The program ends: a running send stops and says how far it got.
+    void stopForExit();
     const Pacing& pacing() const { return m_pacing; }
+    // Takes and stores new pacing; false after telling the user it was not stored.
+    bool setPacing(const Pacing& pacing);
 
 private:
     class SerialPort;
@@ -75,4 +81,5 @@ private:
     std::unique_ptr<SerialPort> m_serialPort;
     std::unique_ptr<TypingPort> m_typingPort;
     QString m_what; // what the running send sends, for its messages
+    bool m_exiting = false;
 };

@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/Failure.h"
 #include "platform/Prompts.h"
+#include "sending/SendCommands.h"
 #include "serial/ISerialCtl.h"
 #include "settings/PortSettings.h"
 #include "settings/frmProperties.h"
@@ -88,6 +89,7 @@ frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* st
 
     composeStatusBar();
     composeMenus();
+    composeSending();
 
     m_comm = std::make_unique<CommEventHandler>(*SerialCtl1, *txtTerm, *this);
     connectSignals();
@@ -205,6 +207,24 @@ void frmTerminal::composeStatusBar() {
         sbrStatus->addWidget(label, row.width > 0 ? 0 : 1);
         m_panels.insert(row.key, label);
     }
+}
+
+// The port menu's sending items after its own, their progress in the status bar.
+void frmTerminal::composeSending() {
+    m_send = new SendCommands(*SerialCtl1, *m_prompts, *m_store, *m_clock, this);
+    mnuPort->addSeparator()->setObjectName(QStringLiteral("MBar2"));
+    mnuPort->addActions({m_send->mnuSendFile, m_send->mnuSendHex, m_send->mnuBreak, m_send->mnuRTS,
+                         m_send->mnuPacing});
+    connect(mnuPort, &QMenu::aboutToShow, m_send, &SendCommands::refresh);
+    sbrStatus->addPermanentWidget(m_send->fraSend);
+    txtTerm->pasteHandler = [this](const QString& text) {
+        return m_send->paste(text, [this](int code) { txtTerm->typeCharacter(code); });
+    };
+}
+
+void frmTerminal::bytesReceived(const QByteArray& bytes) {
+    if (m_send)
+        m_send->received(bytes);
 }
 
 void frmTerminal::composeMenus() {
@@ -431,6 +451,8 @@ void frmTerminal::Form_Unload(bool& Cancel) {
         return;
     }
     m_unloading = true;
+    if (m_send)
+        m_send->stopForExit();
 
     bool open = false;
     PendingFailure reading;
@@ -562,6 +584,8 @@ void frmTerminal::mnuHDSR_Click() {
 // Connection display
 
 void frmTerminal::refreshConnectionDisplay() {
+    if (m_send)
+        m_send->refresh();
     // Each step on its own: one that fails is skipped and the rest still run.
     PendingFailure skipped;
     skipped.attempt([&] { mnuOpen->setChecked(SerialCtl1->PortOpen()); });

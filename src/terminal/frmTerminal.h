@@ -20,6 +20,7 @@ class QLabel;
 class QMenu;
 class QStatusBar;
 class QToolBar;
+class SendCommands;
 class SettingsStore;
 class TerminalEdit;
 
@@ -123,6 +124,7 @@ public:
     int LogFileNumber() const override { return m_log.LogFileNumber(); }
     bool writeLog(const QByteArray& bytes, QString* error, qsizetype* written) override;
     void setStatusText(const QString& text) override;
+    void bytesReceived(const QByteArray& bytes) override;
     void enableTimer2() override;
 
     void setVisible(bool visible) override;
@@ -142,6 +144,7 @@ private:
     void composeToolBar();
     void composeIndicator();
     void composeStatusBar();
+    void composeSending();
     void connectSignals();
     void alignBars();
     void setPanelText(const QString& key, const QString& text);
@@ -159,6 +162,7 @@ private:
     QMap<QString, QLabel*> m_panels;
     CaptureLog m_log;
     std::unique_ptr<CommEventHandler> m_comm;
+    SendCommands* m_send = nullptr;
     bool m_loaded = false;
     bool m_unloading = false;
     bool m_ended = false;
