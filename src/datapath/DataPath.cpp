@@ -105,37 +105,6 @@ void boundContent(TextTarget& term) {
     term.removeFront(cut);
 }
 
-void writeLog(const QByteArray& bytes, DataPathHost& host) {
-    if (host.logRetry.active) {
-        host.logRetry.queued += bytes;
-        return;
-    }
-    QByteArray pending = bytes;
-    QString error;
-    host.logRetry.active = true;
-    for (;;) {
-        qsizetype written = 0;
-        const bool done = host.writeLog(pending, &error, &written);
-        // What reached the log before a failure is not written again.
-        pending.remove(0, written);
-        if (done) {
-            if (host.logRetry.queued.isEmpty())
-                break;
-            pending = host.logRetry.queued;
-            host.logRetry.queued.clear();
-            continue;
-        }
-        const int answer = host.prompts().messageBox(error, appTitle(), MsgButtons::RetryCancel,
-                                                     MsgIcon::Critical);
-        if (answer != AnswerRetry) {
-            host.logRetry = LogRetry();
-            host.mnuCloseLog_Click();
-            return;
-        }
-    }
-    host.logRetry = LogRetry();
-}
-
 // Code point of a key code as text; empty for codes that are no character.
 QString keyText(int keyCode) {
     const auto code = char32_t(keyCode);
@@ -155,10 +124,43 @@ int upperKey(int keyCode) {
 
 } // namespace
 
-void AppendToTerminal(TextTarget& term, QString data, DataPathHost& host,
-                      const QByteArray& codePage) {
-    boundContent(term);
-    const int n = term.TextLength();
+CommEventText commEventText(int code) {
+    struct Row {
+        int code;
+        const char* text;
+        bool error;
+    };
+    static const Row rows[] = {
+        {CommReceive, "", false},
+        {CommSend, "", false},
+        {CommCTS, "CTS ﾗｲﾝの状態が変化しました。", false},
+        {CommDSR, "DSR ﾗｲﾝの状態が変化しました。", false},
+        {CommCD, "CD ﾗｲﾝの状態が変化しました。", false},
+        {CommRing, "呼び出し信号を検出しました。", false},
+        {CommEOF, "EOF を受信しました。", false},
+        {CommErrorBreak, "ﾌﾞﾚｰｸ信号を検出しました。", true},
+        {CommErrorCTSTimeout, "CTS ﾀｲﾑｱｳﾄを検出しました。", true},
+        {CommErrorDSRTimeout, "DSR ﾀｲﾑｱｳﾄを検出しました。", true},
+        {CommErrorFraming, "ﾌﾚｰﾐﾝｸﾞ ｴﾗｰが発生しました。", true},
+        {CommErrorOverrun, "ｵｰﾊﾞｰﾗﾝ ｴﾗｰが発生しました。", true},
+        {CommErrorCDTimeout, "CD ﾀｲﾑｱｳﾄを検出しました。", true},
+        {CommErrorRxOverflow, "受信ﾊﾞｯﾌｧがｵｰﾊﾞｰﾌﾛｰしました。", true},
+        {CommErrorParity, "ﾊﾟﾘﾃｨ ｴﾗｰが発生しました。", true},
+        {CommErrorTxFull, "送信ﾊﾞｯﾌｧ ﾌﾙ ｴﾗｰが発生しました。", true},
+        {CommErrorConfig, "DCB 取得時にｴﾗｰが発生しました。", true},
+    };
+    for (const Row& row : rows)
+        if (row.code == code)
+            return {QString::fromUtf8(row.text), row.error};
+    return {QStringLiteral("未定義のｴﾗｰまたはｲﾍﾞﾝﾄが発生しました。"), true};
+}
+
+TerminalSession::TerminalSession(TextTarget& term, DataPathHost& host, const QByteArray& codePage)
+    : m_term(term), m_host(host), m_decoder(codePage) {}
+
+void TerminalSession::append(QString data) {
+    boundContent(m_term);
+    const int n = m_term.TextLength();
 
     bool leadingBackspace = false;
     data = editForControl(data, leadingBackspace);
@@ -168,106 +170,86 @@ void AppendToTerminal(TextTarget& term, QString data, DataPathHost& host,
     int width = 0;
     if (leadingBackspace && n > 0) {
         width = 1;
-        if (n >= 2 && term.charAt(n - 1).isLowSurrogate() && term.charAt(n - 2).isHighSurrogate())
+        if (n >= 2 && m_term.charAt(n - 1).isLowSurrogate() &&
+            m_term.charAt(n - 2).isHighSurrogate())
             width = 2;
     }
-    term.setSelStart(n - width);
+    m_term.setSelStart(n - width);
     if (width > 0)
-        term.setSelLength(width);
-    term.setSelText(data);
+        m_term.setSelLength(width);
+    m_term.setSelText(data);
 
-    if (host.LogFileNumber() != 0 && !data.isEmpty())
-        writeLog(encodeText(data, codePage), host);
+    if (m_host.logOpen() && !data.isEmpty())
+        writeLog(encodeText(data, codePage()));
 
-    term.setSelStart(term.TextLength());
+    m_term.setSelStart(m_term.TextLength());
 }
 
-CommEventHandler::CommEventHandler(ISerialCtl& serial, TextTarget& term, DataPathHost& host)
-    : m_serial(serial), m_term(term), m_host(host), m_decoder(serial.codePage()) {}
+void TerminalSession::writeLog(const QByteArray& bytes) {
+    if (m_logRetrying) {
+        m_logQueued += bytes;
+        return;
+    }
+    QByteArray pending = bytes;
+    QString error;
+    m_logRetrying = true;
+    for (;;) {
+        qsizetype written = 0;
+        const bool done = m_host.writeLog(pending, &error, &written);
+        // What reached the log before a failure is not written again.
+        pending.remove(0, written);
+        if (done) {
+            if (m_logQueued.isEmpty())
+                break;
+            pending = m_logQueued;
+            m_logQueued.clear();
+            continue;
+        }
+        const int answer = m_host.prompts().messageBox(error, appTitle(), MsgButtons::RetryCancel,
+                                                       MsgIcon::Critical);
+        if (answer != AnswerRetry) {
+            m_logRetrying = false;
+            m_logQueued.clear();
+            m_host.closeLog();
+            return;
+        }
+    }
+    m_logRetrying = false;
+    m_logQueued.clear();
+}
 
-void CommEventHandler::SerialCtl1_OnComm() {
+void TerminalSession::receive(const QByteArray& bytes) {
+    append(m_decoder.decode(bytes));
+}
+
+void TerminalSession::onComm(ISerialCtl& serial) {
     int code = 0;
     try {
-        code = m_serial.CommEvent();
+        code = serial.CommEvent();
     } catch (const Failure&) {
         return; // no event to handle
     }
 
-    QString eventText;
-    QString errorText;
-    switch (code) {
-    case CommReceive: {
+    if (code == CommReceive) {
         QByteArray bytes;
         try {
-            bytes = m_serial.Input();
+            bytes = serial.Input();
         } catch (const Failure&) {
             // A lost device is reported by the component itself.
         }
         m_host.bytesReceived(bytes);
-        AppendToTerminal(m_term, m_decoder.decode(bytes), m_host, m_decoder.codePage());
-        break;
-    }
-    case CommSend:
-        break;
-    case CommCTS:
-        eventText = QStringLiteral("CTS ﾗｲﾝの状態が変化しました。");
-        break;
-    case CommDSR:
-        eventText = QStringLiteral("DSR ﾗｲﾝの状態が変化しました。");
-        break;
-    case CommCD:
-        eventText = QStringLiteral("CD ﾗｲﾝの状態が変化しました。");
-        break;
-    case CommRing:
-        eventText = QStringLiteral("呼び出し信号を検出しました。");
-        break;
-    case CommEOF:
-        eventText = QStringLiteral("EOF を受信しました。");
-        break;
-    case CommErrorBreak:
-        errorText = QStringLiteral("ﾌﾞﾚｰｸ信号を検出しました。");
-        break;
-    case CommErrorCTSTimeout:
-        errorText = QStringLiteral("CTS ﾀｲﾑｱｳﾄを検出しました。");
-        break;
-    case CommErrorDSRTimeout:
-        errorText = QStringLiteral("DSR ﾀｲﾑｱｳﾄを検出しました。");
-        break;
-    case CommErrorFraming:
-        errorText = QStringLiteral("ﾌﾚｰﾐﾝｸﾞ ｴﾗｰが発生しました。");
-        break;
-    case CommErrorOverrun:
-        errorText = QStringLiteral("ｵｰﾊﾞｰﾗﾝ ｴﾗｰが発生しました。");
-        break;
-    case CommErrorCDTimeout:
-        errorText = QStringLiteral("CD ﾀｲﾑｱｳﾄを検出しました。");
-        break;
-    case CommErrorRxOverflow:
-        errorText = QStringLiteral("受信ﾊﾞｯﾌｧがｵｰﾊﾞｰﾌﾛｰしました。");
-        break;
-    case CommErrorParity:
-        errorText = QStringLiteral("ﾊﾟﾘﾃｨ ｴﾗｰが発生しました。");
-        break;
-    case CommErrorTxFull:
-        errorText = QStringLiteral("送信ﾊﾞｯﾌｧ ﾌﾙ ｴﾗｰが発生しました。");
-        break;
-    case CommErrorConfig:
-        errorText = QStringLiteral("DCB 取得時にｴﾗｰが発生しました。");
-        break;
-    default:
-        errorText = QStringLiteral("未定義のｴﾗｰまたはｲﾍﾞﾝﾄが発生しました。");
-        break;
-    }
-
-    if (!eventText.isEmpty()) {
-        m_host.setStatusText(StatusPrefix + eventText);
-        m_host.enableTimer2();
+        receive(bytes);
         return;
     }
-    if (errorText.isEmpty())
+    const CommEventText event = commEventText(code);
+    if (event.text.isEmpty())
         return;
+    m_host.showStatus(StatusPrefix + event.text);
+    if (!event.error) {
+        m_host.clearStatusSoon();
+        return;
+    }
 
-    m_host.setStatusText(StatusPrefix + errorText);
     Prompts& prompts = m_host.prompts();
     prompts.beep();
     // The prompt already open answers for a whole burst of errors.
@@ -275,26 +257,26 @@ void CommEventHandler::SerialCtl1_OnComm() {
         return;
     m_promptOpen = true;
     const int PromptResult = prompts.messageBox(
-        errorText,
+        event.text,
         QStringLiteral("中断する場合は [ｷｬﾝｾﾙ] を、無視する場合は [OK] をｸﾘｯｸしてください。"),
         MsgButtons::OKCancel, MsgIcon::None);
     m_promptOpen = false;
     if (PromptResult == AnswerCancel) {
         PendingFailure failure;
-        failure.attempt([&] { m_serial.setPortOpen(false); });
+        failure.attempt([&] { serial.setPortOpen(false); });
         m_host.refreshConnectionDisplay();
         if (failure.pending())
             prompts.warn(failure.description());
     }
-    m_host.enableTimer2();
+    m_host.clearStatusSoon();
 }
 
-void CommEventHandler::portClosed() {
+void TerminalSession::portClosed(ISerialCtl& serial) {
     // Received data reaches the window only while RThreshold is at least 1;
     // below that the user chose not to receive, and a close does not undo it.
     qint16 threshold = 0;
     try {
-        threshold = m_serial.RThreshold();
+        threshold = serial.RThreshold();
     } catch (const Failure&) {
     }
     if (threshold < 1) {
@@ -305,17 +287,16 @@ void CommEventHandler::portClosed() {
     // are shown rather than dropped.
     QByteArray rest;
     try {
-        rest = m_serial.Input();
+        rest = serial.Input();
     } catch (const Failure&) {
     }
     QString text = m_decoder.decode(rest);
     text += m_decoder.flush();
     if (!text.isEmpty())
-        AppendToTerminal(m_term, text, m_host, m_decoder.codePage());
+        append(text);
 }
 
-void TerminalKeyPress(int& keyCode, QString& LineBuffer, bool& LineStarted, ISerialCtl& serial,
-                      TextTarget& term, DataPathHost& host) {
+void TerminalSession::keyPress(int& keyCode, ISerialCtl& serial) {
     keyCode = upperKey(keyCode);
 
     bool open = false;
@@ -326,9 +307,9 @@ void TerminalKeyPress(int& keyCode, QString& LineBuffer, bool& LineStarted, ISer
     if (!open)
         return;
 
-    if (host.LocalEcho && !LineStarted) {
+    if (LocalEcho && !LineStarted) {
         LineStarted = true;
-        AppendToTerminal(term, QString(QChar(CR)), host, serial.codePage());
+        append(QString(QChar(CR)));
     }
 
     if (keyCode == CR) {
@@ -341,7 +322,7 @@ void TerminalKeyPress(int& keyCode, QString& LineBuffer, bool& LineStarted, ISer
             // The line stays in the buffer, still open on screen, for the
             // next Enter to send.
             LineBuffer.chop(1);
-            host.prompts().warn(failure.description());
+            m_host.prompts().warn(failure.description());
             keyCode = 0;
         }
     } else if (keyCode == BS) {
@@ -350,8 +331,8 @@ void TerminalKeyPress(int& keyCode, QString& LineBuffer, bool& LineStarted, ISer
         LineBuffer += keyText(keyCode);
     }
 
-    if (!host.LocalEcho) {
-        term.setSelStart(term.TextLength());
+    if (!LocalEcho) {
+        m_term.setSelStart(m_term.TextLength());
         keyCode = 0;
     }
 }

@@ -9,61 +9,70 @@ class ISerialCtl;
 class Prompts;
 class TextTarget;
 
-// A log write that failed is being retried behind a modal box. Text that
-// arrives meanwhile waits in `queued`, so the log keeps the order of the
-// screen and no second box opens.
-struct LogRetry {
-    bool active = false;
-    QByteArray queued;
-};
-
-// What the data path needs from the main window, and the window's own state
-// that the data path keeps.
+// What the data path asks of the main window.
 class DataPathHost {
 public:
     virtual ~DataPathHost() = default;
 
-    // Typed characters are also shown in the terminal. False at start;
-    // loaded from "Echo" and changed by the properties dialog.
-    bool LocalEcho = false;
-    LogRetry logRetry;
-
     virtual Prompts& prompts() = 0;
-    virtual int LogFileNumber() const = 0;
+    virtual bool logOpen() const = 0;
     // Appends bytes to the open capture log; false with a description on
     // failure. `written` gets how many bytes reached the log, on failure too.
     virtual bool writeLog(const QByteArray& bytes, QString* error, qsizetype* written) = 0;
-    virtual void mnuCloseLog_Click() = 0;
+    virtual void closeLog() = 0;
     // Brings the connection display in line with the port's real state.
     virtual void refreshConnectionDisplay() = 0;
-    virtual void setStatusText(const QString& text) = 0; // the "Status" panel
-    virtual void enableTimer2() = 0;                     // (re)starts its 2000 ms
+    // The "Status" panel; a shown text is cleared a while after clearStatusSoon().
+    virtual void showStatus(const QString& text) = 0;
+    virtual void clearStatusSoon() = 0;
     // Every received chunk as the port gave it, before it is shown.
     virtual void bytesReceived(const QByteArray& bytes) { Q_UNUSED(bytes); }
 };
 
-// Puts text at the end of the terminal, edited for the control, and appends
-// the same edited text to the open log.
-void AppendToTerminal(TextTarget& term, QString data, DataPathHost& host,
-                      const QByteArray& codePage);
+// A comm event's text for the status panel; errors also raise a prompt.
+struct CommEventText {
+    QString text; // empty for events that show nothing
+    bool error = false;
+};
+CommEventText commEventText(int code);
 
-// The comm event handler and its receive decoder.
-class CommEventHandler {
+// One terminal: what it shows, what it logs, and the line being typed.
+class TerminalSession {
 public:
-    CommEventHandler(ISerialCtl& serial, TextTarget& term, DataPathHost& host);
-    void SerialCtl1_OnComm();
+    TerminalSession(TextTarget& term, DataPathHost& host, const QByteArray& codePage);
+
+    // Typed characters are also shown in the terminal. False at start;
+    // loaded from "Echo" and changed by the properties dialog.
+    bool LocalEcho = false;
+    // The typed line not sent yet, and whether it has been opened on screen.
+    QString LineBuffer;
+    bool LineStarted = false;
+
+    // Puts text at the end of the terminal, edited for the control, and
+    // appends the same edited text to the open log.
+    void append(QString data);
+    // Received bytes; a character cut between two reads waits for its rest.
+    void receive(const QByteArray& bytes);
+
+    // The comm event handler.
+    void onComm(ISerialCtl& serial);
     // The port closed: show what the decoder held back.
-    void portClosed();
+    void portClosed(ISerialCtl& serial);
+    // txtTerm_KeyPress: keyCode is in/out (0 drops the key).
+    void keyPress(int& keyCode, ISerialCtl& serial);
+
+    const QByteArray& codePage() const { return m_decoder.codePage(); }
 
 private:
-    ISerialCtl& m_serial;
+    void writeLog(const QByteArray& bytes);
+
     TextTarget& m_term;
     DataPathHost& m_host;
     StreamDecoder m_decoder;
     bool m_promptOpen = false;
+    // A log write that failed is being retried behind a modal box. Text that
+    // arrives meanwhile waits in `m_logQueued`, so the log keeps the order of
+    // the screen and no second box opens.
+    bool m_logRetrying = false;
+    QByteArray m_logQueued;
 };
-
-// txtTerm_KeyPress: keyCode is in/out (0 drops the key). LineBuffer and
-// LineStarted are the window's.
-void TerminalKeyPress(int& keyCode, QString& LineBuffer, bool& LineStarted, ISerialCtl& serial,
-                      TextTarget& term, DataPathHost& host);

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
+#include <climits>
+#include <unistd.h>
 
 QString portLinkDir() {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -59,6 +61,12 @@ ResolvedPort resolvePort(int number, const QString& linkDir, const QStringList& 
     if (info.isSymLink() || info.exists()) {
         port.path = link;
         port.pinned = true;
+        const QString target = linkText(link);
+        if (RemoteTarget::parse(target).isValid()) {
+            port.remote = true;
+            port.display = link + QStringLiteral(" → ") + target;
+            return port;
+        }
         port.display =
             info.isSymLink() ? link + QStringLiteral(" → ") + info.symLinkTarget() : link;
         return port;
@@ -69,4 +77,33 @@ ResolvedPort resolvePort(int number, const QString& linkDir, const QStringList& 
         port.display = port.path;
     }
     return port;
+}
+
+QString linkText(const QString& path) {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), buffer, sizeof buffer);
+    return n > 0 ? QFile::decodeName(QByteArray(buffer, int(n))) : QString();
+}
+
+QString RemoteTarget::hostPort() const {
+    const QString shown = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host;
+    return QStringLiteral("%1:%2").arg(shown).arg(port);
+}
+
+RemoteTarget RemoteTarget::parse(const QString& url) {
+    static const QRegularExpression form(QStringLiteral(
+        "^(rfc2217|tcp)://(?:\\[([0-9A-Fa-f:.]+)\\]|([A-Za-z0-9.-]+)):(\\d{1,5})/?$"));
+    const auto match = form.match(url);
+    RemoteTarget target;
+    if (!match.hasMatch())
+        return target;
+    const int port = match.captured(4).toInt();
+    const QString host = match.captured(2).isEmpty() ? match.captured(3) : match.captured(2);
+    if (port < 1 || port > 65535 || host.startsWith(QLatin1Char('-')) ||
+        host.startsWith(QLatin1Char('.')))
+        return target;
+    target.kind = match.captured(1) == QLatin1String("tcp") ? Kind::RawTcp : Kind::Rfc2217;
+    target.host = host;
+    target.port = quint16(port);
+    return target;
 }

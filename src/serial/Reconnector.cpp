@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <sys/stat.h>
+#include <utility>
 
 namespace {
 
@@ -17,6 +18,9 @@ constexpr int settleMs = 50;
 constexpr int maxRetryMs = 2000;
 // A device that is there but keeps refusing is tried again only on events.
 constexpr int maxTimedRetries = 10;
+// A server is asked again and again, less often each time.
+constexpr int firstRemoteMs = 500;
+constexpr int maxRemoteMs = 10000;
 
 // Inode and change time: a link made anew differs in one of them even where
 // the file system hands out the freed inode number again.
@@ -74,6 +78,11 @@ bool Reconnector::start(const OpenedDevice& lost) {
     m_lost = lost;
     m_waiting = true;
     m_failures = 0;
+    if (lost.port.remote) {
+        m_remoteDelay = firstRemoteMs;
+        m_settle->start(m_remoteDelay);
+        return true;
+    }
     m_watcher->watch(watchedDirs());
     m_settle->start(firstLookMs);
     return true;
@@ -89,12 +98,19 @@ void Reconnector::check() {
     if (!m_waiting)
         return;
     // Folders on the way to the device may have appeared (/dev/serial/by-id).
-    m_watcher->watch(watchedDirs());
+    if (!m_lost.port.remote)
+        m_watcher->watch(watchedDirs());
     const ResolvedPort port = returned();
-    if (port.path.isEmpty())
+    if (port.path.isEmpty() && !m_lost.port.remote)
         return;
-    if (m_reopen(port)) {
+    if (!port.path.isEmpty() && m_reopen(port)) {
         stop();
+        return;
+    }
+    if (m_lost.port.remote) {
+        // The user may have stopped the wait from inside the attempt.
+        if (m_waiting)
+            m_settle->start(std::exchange(m_remoteDelay, std::min(m_remoteDelay * 2, maxRemoteMs)));
         return;
     }
     ++m_failures;
@@ -103,6 +119,11 @@ void Reconnector::check() {
 }
 
 ResolvedPort Reconnector::returned() const {
+    if (m_lost.port.remote) {
+        const ResolvedPort port =
+            resolvePort(m_lost.number, QFileInfo(m_lost.port.path).path(), {});
+        return port.remote ? port : ResolvedPort();
+    }
     if (m_lost.port.pinned) {
         const QString& link = m_lost.port.path;
         const QString device = QFileInfo(link).canonicalFilePath();

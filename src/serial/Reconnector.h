@@ -25,7 +25,8 @@ struct OpenedDevice {
 // same link comN (a USB adapter must be the same one; anything else, a pty
 // say, only once the link was made anew), or, for a port found by number,
 // the same USB adapter under whatever ttyUSBn it now has. Sleeps on inotify
-// in between.
+// in between. A remote port is asked for again after 0.5 s, then twice as
+// long each time up to 10 s.
 class Reconnector : public QObject {
     Q_OBJECT
 public:
@@ -51,4 +52,5 @@ private:
     DeviceWatcher* m_watcher;
     QTimer* m_settle;
     int m_failures = 0;
+    int m_remoteDelay = 0;
 };

@@ -67,6 +67,14 @@ public:
     virtual int setBreak(bool on) = 0;
     // Drops output the driver still holds.
     virtual int flushOutput() = 0;
+
+    // The backend's own account of `error`, the last failure of open() or of
+    // the connection, where it knows more than errno (a network port names
+    // its host); empty for errno's text.
+    virtual QString explain(int error) const {
+        Q_UNUSED(error);
+        return {};
+    }
 };
 
 // The real backend over termios.

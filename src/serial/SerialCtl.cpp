@@ -6,6 +6,7 @@
 #include "serial/LineSettings.h"
 #include "serial/PortHolder.h"
 #include "serial/PortResolver.h"
+#include "serial/RemoteBackend.h"
 
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -30,7 +31,7 @@ bool noSuchControl(int rc) {
 
 } // namespace
 
-SerialCtl::SerialCtl(QObject* parent) : SerialCtl(makeTermiosBackend(), parent) {}
+SerialCtl::SerialCtl(QObject* parent) : SerialCtl(makePortBackend(), parent) {}
 
 SerialCtl::SerialCtl(std::unique_ptr<SerialBackend> backend, QObject* parent)
     : ISerialCtl(parent), m_backend(std::move(backend)), m_codePage(systemCodePage()) {
@@ -123,8 +124,10 @@ void SerialCtl::openDevice(const ResolvedPort& port, const LineConfig& config) {
         m_lock->release();
         const int error = -rc;
         const ErrorKind kind = errorKindOf(error);
-        QString text = head + describeDeviceError(kind, port.display) + QStringLiteral("理由: ") +
-                       describeErrno(error);
+        const QString told = m_backend->explain(error);
+        QString text = !told.isEmpty() ? head + told
+                                       : head + describeDeviceError(kind, port.display) +
+                                             QStringLiteral("理由: ") + describeErrno(error);
         if (kind == ErrorKind::Busy)
             text += QStringLiteral("。") + busyDescription(port.path);
         throw Failure(text, kind);

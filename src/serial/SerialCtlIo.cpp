@@ -142,7 +142,15 @@ void SerialCtl::setOutput(const QString& text) {
 void SerialCtl::setOutputBytes(const QByteArray& bytes) {
     if (!m_open)
         throw Failure(QStringLiteral("Com%1 は開いていないため送信できません。").arg(m_port));
+    const bool idle = m_out.isEmpty();
     queueOutput(bytes);
+    // A paced piece is timed from when it leaves, so an idle line takes it at
+    // once; a failure is left to the write notifier to report.
+    if (idle && !m_out.isEmpty()) {
+        const long n = m_backend->write(m_out.constData(), long(m_out.size()));
+        if (n > 0)
+            m_out.remove(0, n);
+    }
 }
 
 void SerialCtl::queueOutput(const QByteArray& bytes) {
@@ -252,10 +260,20 @@ void SerialCtl::pollCounters() {
         raise(CommErrorOverrun);
     if (now.bufOverrun != m_counters.bufOverrun)
         raise(CommErrorRxOverflow);
-    // frame, parity and break are matched to marked bytes as they are read.
-    now.frame = m_counters.frame;
-    now.parity = m_counters.parity;
-    now.brk = m_counters.brk;
+    if (m_marking) {
+        // frame, parity and break are matched to marked bytes as they are read.
+        now.frame = m_counters.frame;
+        now.parity = m_counters.parity;
+        now.brk = m_counters.brk;
+    } else {
+        // Nothing marks the bytes (a remote port): the counters alone tell.
+        if (now.brk != m_counters.brk)
+            raise(CommErrorBreak);
+        if (now.frame != m_counters.frame)
+            raise(CommErrorFraming);
+        if (now.parity != m_counters.parity)
+            raise(CommErrorParity);
+    }
     m_counters = now;
 }
 
@@ -280,12 +298,16 @@ void SerialCtl::lose(int error, bool reportedByCaller) {
         raise(CommReceive);
     // The kernel answers a vanished device with 0 or EIO, whichever call
     // comes first; it is one loss and reads as one.
-    m_lossDescription = lossKindOf(error) == ErrorKind::Lost
-                            ? describeDeviceError(ErrorKind::Lost, portName())
-                            : QStringLiteral("%1 との接続が切れました。理由: %2")
-                                  .arg(portName(), describeErrno(error));
+    const QString told = m_backend->explain(error);
+    m_lossDescription =
+        !told.isEmpty() ? QStringLiteral("%1 との接続が切れました。%2").arg(portName(), told)
+        : lossKindOf(error) == ErrorKind::Lost ? describeDeviceError(ErrorKind::Lost, portName())
+                                               : QStringLiteral("%1 との接続が切れました。理由: %2")
+                                                     .arg(portName(), describeErrno(error));
     closePort();
     if (m_reconnector->start(m_opened))
-        m_lossDescription += QStringLiteral("同じデバイスが戻ると自動的に接続し直します。");
+        m_lossDescription += m_opened.port.remote
+                                 ? QStringLiteral("サーバーが応じると自動的に接続し直します。")
+                                 : QStringLiteral("同じデバイスが戻ると自動的に接続し直します。");
     m_events.mark(reportedByCaller ? CommEventQueue::Closed : CommEventQueue::Lost);
 }

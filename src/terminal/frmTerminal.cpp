@@ -5,13 +5,14 @@
 #include "platform/Clock.h"
 #include "platform/Failure.h"
 #include "platform/Prompts.h"
-#include "sending/SendCommands.h"
 #include "serial/ISerialCtl.h"
 #include "settings/PortSettings.h"
+#include "sending/SendCommands.h"
 #include "settings/frmProperties.h"
 #include "terminal/ClickableImage.h"
 #include "terminal/ConnectTime.h"
 #include "terminal/ShutdownWait.h"
+#include "terminal/WindowParts.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -23,37 +24,16 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+using namespace windowparts;
+
 namespace {
 
-const QString keyOpenLogFile = QStringLiteral("OpenLogFile");
-const QString keyCloseLogFile = QStringLiteral("CloseLogFile");
-const QString keyHangUpPhone = QStringLiteral("HangUpPhone");
-const QString keyProperties = QStringLiteral("Properties");
-const QString keyStatus = QStringLiteral("Status");
-const QString keySettings = QStringLiteral("Settings");
-const QString keyConnectTime = QStringLiteral("ConnectTime");
 const QString settingsPrefix = QStringLiteral("設定: ");
-const QString portSwitchTip = QStringLiteral("ﾎﾟｰﾄ切替");
 
 // Between looks at the transmit buffer during shutdown.
 constexpr int drainPauseMs = 25;
 
-QIcon picture(const char* name) {
-    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
-}
-
 } // namespace
-
-template <class Handler> void frmTerminal::guarded(Handler&& handler) {
-    if (m_ended)
-        return;
-    // A failure nobody checked for still reaches the user instead of the event loop.
-    try {
-        handler();
-    } catch (const Failure& failure) {
-        m_prompts->warn(failure.description());
-    }
-}
 
 frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* store, Clock* clock,
                          QWidget* parent)
@@ -89,9 +69,8 @@ frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* st
 
     composeStatusBar();
     composeMenus();
-    composeSending();
 
-    m_comm = std::make_unique<CommEventHandler>(*SerialCtl1, *txtTerm, *this);
+    m_session = std::make_unique<TerminalSession>(*txtTerm, *this, SerialCtl1->codePage());
     connectSignals();
 
     m_client->installEventFilter(this);
@@ -115,187 +94,7 @@ int frmTerminal::twips(int value) const {
     return qRound(value * dpi / 1440.0);
 }
 
-void frmTerminal::composeToolBar() {
-    tbrToolBar = new QToolBar(m_client);
-    tbrToolBar->setObjectName(QStringLiteral("tbrToolBar"));
-    tbrToolBar->setMovable(false);
-    tbrToolBar->setFloatable(false);
-    tbrToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    tbrToolBar->setIconSize(QSize(twips(240), twips(240)));
-    tbrToolBar->setFixedHeight(twips(390));
-    tbrToolBar->setFocusPolicy(Qt::NoFocus);
-
-    struct ButtonRow {
-        QString key;
-        int image; // 1-based, as in the image list
-        const char* tip;
-        bool enabled;
-    };
-    const ButtonRow rows[] = {
-        {keyOpenLogFile, 1, "ﾛｸﾞ ﾌｧｲﾙを開く...", true},
-        {keyCloseLogFile, 2, "ﾛｸﾞ ﾌｧｲﾙを閉じる", false},
-        {QString(), 0, nullptr, false},
-        {keyHangUpPhone, 4, "回線切断", false},
-        {QString(), 0, nullptr, false},
-        {keyProperties, 5, "ﾌﾟﾛﾊﾟﾃｨ...", true},
-    };
-    for (const ButtonRow& row : rows) {
-        if (row.key.isEmpty()) {
-            tbrToolBar->addSeparator();
-            continue;
-        }
-        const QString tip = QString::fromUtf8(row.tip);
-        QAction* action = tbrToolBar->addAction(ImageList1.at(row.image - 1), tip);
-        action->setObjectName(row.key);
-        action->setToolTip(tip);
-        action->setEnabled(row.enabled);
-        m_buttons.insert(row.key, action);
-        if (QWidget* tool = tbrToolBar->widgetForAction(action)) {
-            tool->setFixedSize(twips(23 * 15), twips(22 * 15));
-            tool->setFocusPolicy(Qt::NoFocus);
-        }
-        const QString key = row.key;
-        connect(action, &QAction::triggered, this,
-                [this, key] { guarded([&] { tbrToolBar_ButtonClick(key); }); });
-    }
-}
-
-void frmTerminal::composeIndicator() {
-    Frame1 = new QFrame(tbrToolBar);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setFrameShape(QFrame::NoFrame);
-    Frame1->setGeometry(twips(4000), twips(75), twips(240), twips(240));
-
-    const auto makeImage = [this](const char* name, const char* disc) {
-        auto* image = new ClickableImage(Frame1);
-        image->setObjectName(QLatin1String(name));
-        image->setGeometry(0, 0, twips(240), twips(240));
-        image->setPixmap(picture(disc).pixmap(image->size(), devicePixelRatioF()));
-        image->setToolTip(portSwitchTip);
-        // Opaque, so the image behind does not show through the edge of the disc.
-        image->setAutoFillBackground(true);
-        return image;
-    };
-    imgConnected = makeImage("imgConnected", "disc-green");
-    imgNotConnected = makeImage("imgNotConnected", "disc-red");
-}
-
-void frmTerminal::composeStatusBar() {
-    sbrStatus = new QStatusBar(m_client);
-    sbrStatus->setObjectName(QStringLiteral("sbrStatus"));
-    sbrStatus->setFixedHeight(twips(315));
-
-    struct PanelRow {
-        QString key;
-        const char* text;
-        const char* tip;
-        int width; // twips; 0 takes what is left over
-    };
-    const PanelRow rows[] = {
-        {keyStatus, "ｽﾃｰﾀｽ:", "通信ﾎﾟｰﾄのｽﾃｰﾀｽ", 1440},
-        {keySettings, "設定:", "通信ﾎﾟｰﾄの設定", 0},
-        {keyConnectTime, "", "接続時間", 705},
-    };
-    for (const PanelRow& row : rows) {
-        auto* label = new QLabel(QString::fromUtf8(row.text), sbrStatus);
-        label->setObjectName(row.key);
-        label->setToolTip(QString::fromUtf8(row.tip));
-        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        // Fixed panels keep at least their width and grow for a longer message.
-        if (row.width > 0)
-            label->setMinimumWidth(twips(row.width));
-        sbrStatus->addWidget(label, row.width > 0 ? 0 : 1);
-        m_panels.insert(row.key, label);
-    }
-}
-
-// The port menu's sending items after its own, their progress in the status bar.
-void frmTerminal::composeSending() {
-    m_send = new SendCommands(*SerialCtl1, *m_prompts, *m_store, *m_clock, this);
-    mnuPort->addSeparator()->setObjectName(QStringLiteral("MBar2"));
-    mnuPort->addActions({m_send->mnuSendFile, m_send->mnuSendHex, m_send->mnuBreak, m_send->mnuRTS,
-                         m_send->mnuPacing});
-    connect(mnuPort, &QMenu::aboutToShow, m_send, &SendCommands::refresh);
-    sbrStatus->addPermanentWidget(m_send->fraSend);
-    txtTerm->pasteHandler = [this](const QString& text) {
-        return m_send->paste(text, [this](int code) { txtTerm->typeCharacter(code); });
-    };
-}
-
-void frmTerminal::bytesReceived(const QByteArray& bytes) {
-    if (m_send)
-        m_send->received(bytes);
-}
-
-void frmTerminal::composeMenus() {
-    const auto item = [this](QMenu* menu, const char* name, const char* caption) {
-        QAction* action = menu->addAction(QString::fromUtf8(caption));
-        action->setObjectName(QLatin1String(name));
-        return action;
-    };
-    const auto separator = [](QMenu* menu, const char* name) {
-        QAction* action = menu->addSeparator();
-        action->setObjectName(QLatin1String(name));
-        return action;
-    };
-    const auto menu = [this](const char* name, const char* caption) {
-        auto* created = new QMenu(QString::fromUtf8(caption), this);
-        created->setObjectName(QLatin1String(name));
-        menuBar()->addMenu(created);
-        return created;
-    };
-
-    mnuFile = menu("mnuFile", "ﾌｧｲﾙ(&F)");
-    mnuOpenLog = item(mnuFile, "mnuOpenLog", "ﾛｸﾞ ﾌｧｲﾙを開く(&O)...");
-    mnuCloseLog = item(mnuFile, "mnuCloseLog", "ﾛｸﾞ ﾌｧｲﾙを閉じる(&C)");
-    mnuCloseLog->setEnabled(false);
-    M3 = separator(mnuFile, "M3");
-    mnuFileExit = item(mnuFile, "mnuFileExit", "終了(&X)");
-
-    mnuPort = menu("mnuPort", "通信ﾎﾟｰﾄ(&C)");
-    mnuOpen = item(mnuPort, "mnuOpen", "ﾎﾟｰﾄを開く(&O)");
-    mnuOpen->setCheckable(true);
-    MBar1 = separator(mnuPort, "MBar1");
-    mnuProperties = item(mnuPort, "mnuProperties", "ﾌﾟﾛﾊﾟﾃｨ...");
-
-    mnuSerialCtl = menu("mnuSerialCtl", "SerialCtl(&M)");
-    mnuInputLen = item(mnuSerialCtl, "mnuInputLen", "InputLen(&I)...");
-    mnuRThreshold = item(mnuSerialCtl, "mnuRThreshold", "RThreshold(&R)...");
-    mnuSThreshold = item(mnuSerialCtl, "mnuSThreshold", "SThreshold(&S)...");
-    mnuParRep = item(mnuSerialCtl, "mnuParRep", "ParityReplace(&A)...");
-    mnuDTREnable = item(mnuSerialCtl, "mnuDTREnable", "DTREnable(&D)");
-    mnuDTREnable->setCheckable(true);
-    Bar3 = separator(mnuSerialCtl, "Bar3");
-    mnuHCTS = item(mnuSerialCtl, "mnuHCTS", "CTSHolding(&O)...");
-    mnuHDSR = item(mnuSerialCtl, "mnuHDSR", "DSRHolding(&L)...");
-}
-
 void frmTerminal::connectSignals() {
-    const auto on = [this](QAction* action, void (frmTerminal::*handler)()) {
-        connect(action, &QAction::triggered, this,
-                [this, handler] { guarded([&] { (this->*handler)(); }); });
-    };
-    on(mnuOpenLog, &frmTerminal::mnuOpenLog_Click);
-    on(mnuCloseLog, &frmTerminal::mnuCloseLog_Click);
-    on(mnuFileExit, &frmTerminal::mnuFileExit_Click);
-    on(mnuProperties, &frmTerminal::mnuProperties_Click);
-    on(mnuInputLen, &frmTerminal::mnuInputLen_Click);
-    on(mnuRThreshold, &frmTerminal::mnuRThreshold_Click);
-    on(mnuSThreshold, &frmTerminal::mnuSThreshold_Click);
-    on(mnuParRep, &frmTerminal::mnuParRep_Click);
-    on(mnuHCTS, &frmTerminal::mnuHCTS_Click);
-    on(mnuHDSR, &frmTerminal::mnuHDSR_Click);
-    // A checkable item flips its own mark before it reports the click; the
-    // handlers set the mark from the component instead.
-    connect(mnuOpen, &QAction::triggered, this, [this](bool checked) {
-        mnuOpen->setChecked(!checked);
-        guarded([&] { mnuOpen_Click(); });
-    });
-    connect(mnuDTREnable, &QAction::triggered, this, [this](bool checked) {
-        mnuDTREnable->setChecked(!checked);
-        guarded([&] { mnuDTREnable_Click(); });
-    });
-
     connect(imgConnected, &ClickableImage::Click, this,
             [this] { guarded([&] { imgConnected_Click(); }); });
     connect(imgNotConnected, &ClickableImage::Click, this,
@@ -309,6 +108,10 @@ void frmTerminal::connectSignals() {
         }
         guarded([&] { txtTerm_KeyPress(keyCode); });
     };
+    txtTerm->pasteHandler = [this](const QString& text) {
+        return !m_ended &&
+               m_send->paste(text, [this](int code) { txtTerm->typeCharacter(code); });
+    };
 
     connect(SerialCtl1, &ISerialCtl::OnComm, this,
             [this] { guarded([&] { SerialCtl1_OnComm(); }); });
@@ -316,7 +119,7 @@ void frmTerminal::connectSignals() {
     // shows as closed.
     connect(SerialCtl1, &ISerialCtl::PortClosed, this, [this] {
         guarded([&] {
-            m_comm->portClosed();
+            m_session->portClosed(*SerialCtl1);
             refreshConnectionDisplay();
         });
     });
@@ -370,7 +173,7 @@ void frmTerminal::setVisible(bool visible) {
 void frmTerminal::Form_Load() {
     m_loaded = true;
     PendingFailure pending;
-    pending.attempt([&] { LineStarted = true; });
+    pending.attempt([&] { m_session->LineStarted = true; });
     pending.attempt([&] {
         txtTerm->setSelStart(0);
         txtTerm->setSelLength(txtTerm->TextLength());
@@ -385,7 +188,7 @@ void frmTerminal::Form_Load() {
     pending.attempt([&] { imgNotConnected->raise(); });
     pending.attempt([&] { centreOnScreen(); });
     // Steps 7 to 11 check the failure carried in from the steps above.
-    runLoadingSequence(*SerialCtl1, *m_store, *m_prompts, pending, LocalEcho);
+    runLoadingSequence(*SerialCtl1, *m_store, *m_prompts, pending, m_session->LocalEcho);
     pending.clear();
 }
 
@@ -451,8 +254,7 @@ void frmTerminal::Form_Unload(bool& Cancel) {
         return;
     }
     m_unloading = true;
-    if (m_send)
-        m_send->stopForExit();
+    m_send->stopForExit();
 
     bool open = false;
     PendingFailure reading;
@@ -471,7 +273,7 @@ void frmTerminal::Form_Unload(bool& Cancel) {
         if (closing.pending())
             m_prompts->warn(closing.description());
     }
-    if (LogFileNumber() != 0)
+    if (logOpen())
         mnuCloseLog_Click();
     end();
 }
@@ -527,7 +329,7 @@ void frmTerminal::mnuCloseLog_Click() {
 }
 
 void frmTerminal::mnuProperties_Click() {
-    frmProperties dialog(*SerialCtl1, *m_store, *m_prompts, LocalEcho,
+    frmProperties dialog(*SerialCtl1, *m_store, *m_prompts, m_session->LocalEcho,
                          [this] { refreshConnectionDisplay(); });
     dialog.exec();
 }
@@ -583,9 +385,12 @@ void frmTerminal::mnuHDSR_Click() {
 // ---------------------------------------------------------------------------
 // Connection display
 
+void frmTerminal::bytesReceived(const QByteArray& bytes) {
+    m_send->received(bytes);
+}
+
 void frmTerminal::refreshConnectionDisplay() {
-    if (m_send)
-        m_send->refresh();
+    m_send->refresh();
     // Each step on its own: one that fails is skipped and the rest still run.
     PendingFailure skipped;
     skipped.attempt([&] { mnuOpen->setChecked(SerialCtl1->PortOpen()); });
@@ -633,8 +438,8 @@ void frmTerminal::onDeviceLost(const QString& description) {
 
 void frmTerminal::onReconnected(const QString& description) {
     refreshConnectionDisplay();
-    setStatusText(QStringLiteral("ｽﾃｰﾀｽ: ") + description);
-    enableTimer2();
+    showStatus(QStringLiteral("ｽﾃｰﾀｽ: ") + description);
+    clearStatusSoon();
     if (!m_lossWarning.isEmpty())
         m_prompts->closeMessageBox(m_lossWarning);
 }
@@ -643,26 +448,30 @@ void frmTerminal::onReconnected(const QString& description) {
 // Data path
 
 void frmTerminal::SerialCtl1_OnComm() {
-    m_comm->SerialCtl1_OnComm();
+    m_session->onComm(*SerialCtl1);
 }
 
 void frmTerminal::Timer2_Timer() {
-    setStatusText(QStringLiteral("ｽﾃｰﾀｽ: "));
+    showStatus(QStringLiteral("ｽﾃｰﾀｽ: "));
     Timer2.stop();
 }
 
 void frmTerminal::txtTerm_KeyPress(int& KeyAscii) {
-    TerminalKeyPress(KeyAscii, LineBuffer, LineStarted, *SerialCtl1, *txtTerm, *this);
+    m_session->keyPress(KeyAscii, *SerialCtl1);
 }
 
 bool frmTerminal::writeLog(const QByteArray& bytes, QString* error, qsizetype* written) {
     return m_log.write(bytes, error, written);
 }
 
-void frmTerminal::setStatusText(const QString& text) {
+void frmTerminal::closeLog() {
+    mnuCloseLog_Click();
+}
+
+void frmTerminal::showStatus(const QString& text) {
     setPanelText(keyStatus, text);
 }
 
-void frmTerminal::enableTimer2() {
+void frmTerminal::clearStatusSoon() {
     Timer2.start();
 }

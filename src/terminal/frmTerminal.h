@@ -2,6 +2,8 @@
 
 #include "caplog/CaptureLog.h"
 #include "datapath/DataPath.h"
+#include "platform/Failure.h"
+#include "platform/Prompts.h"
 
 #include <QIcon>
 #include <QList>
@@ -55,6 +57,7 @@ public:
     QMenu* mnuPort = nullptr;
     QAction* mnuOpen = nullptr;
     QAction* MBar1 = nullptr;
+    QAction* MBar2 = nullptr;
     QAction* mnuProperties = nullptr;
     QMenu* mnuSerialCtl = nullptr;
     QAction* mnuInputLen = nullptr;
@@ -65,12 +68,15 @@ public:
     QAction* Bar3 = nullptr;
     QAction* mnuHCTS = nullptr;
     QAction* mnuHDSR = nullptr;
+    QMenu* mnuView = nullptr;
+    QAction* mnuTimestamp = nullptr;
+    QAction* mnuHexView = nullptr;
+    QMenu* mnuCharset = nullptr;
+    QList<QAction*> mnuCharsetItems; // Shift_JIS, UTF-8, EUC-JP, JIS
 
     // Form-level state.
     qint16 PromptResult = 0;
     QString ScratchText;
-    QString LineBuffer;
-    bool LineStarted = false;
     qint64 ConnectStart = 0; // on the injected clock, in ms
 
     // The toolbar button with this key, or nullptr.
@@ -82,6 +88,8 @@ public:
     // The area below the menu bar that holds toolbar, terminal and status bar.
     QWidget* clientArea() const { return m_client; }
     CaptureLog& captureLog() { return m_log; }
+    // The terminal's session: echo, the typed line, decoding and logging.
+    TerminalSession& session() { return *m_session; }
     // Twips to pixels: 15 per pixel at 96 dots per inch.
     int twips(int value) const;
 
@@ -94,7 +102,7 @@ public:
     // Commands.
     void tbrToolBar_ButtonClick(const QString& key);
     virtual void mnuOpenLog_Click();
-    void mnuCloseLog_Click() override;
+    virtual void mnuCloseLog_Click();
     virtual void mnuProperties_Click();
     virtual void HangUp();
     void mnuOpen_Click();
@@ -121,11 +129,13 @@ public:
 
     // DataPathHost.
     Prompts& prompts() override { return *m_prompts; }
-    int LogFileNumber() const override { return m_log.LogFileNumber(); }
+    int LogFileNumber() const { return m_log.LogFileNumber(); }
+    bool logOpen() const override { return LogFileNumber() != 0; }
     bool writeLog(const QByteArray& bytes, QString* error, qsizetype* written) override;
-    void setStatusText(const QString& text) override;
+    void closeLog() override;
+    void showStatus(const QString& text) override;
+    void clearStatusSoon() override;
     void bytesReceived(const QByteArray& bytes) override;
-    void enableTimer2() override;
 
     void setVisible(bool visible) override;
 
@@ -141,10 +151,20 @@ protected:
 
 private:
     void composeMenus();
+    void composeFileMenu();
+    void composePortMenu();
+    void composeSerialCtlMenu();
+    void composeViewMenu();
+    // A handler of nullptr leaves the item unwired.
+    QMenu* addMenu(QMenu* parent, const char* name, const char* caption);
+    QAction* addItem(QMenu* menu, const char* name, const char* caption,
+                     void (frmTerminal::*handler)());
+    QAction* addCheckItem(QMenu* menu, const char* name, const char* caption,
+                          void (frmTerminal::*handler)());
+    QAction* addSeparator(QMenu* menu, const char* name);
     void composeToolBar();
     void composeIndicator();
     void composeStatusBar();
-    void composeSending();
     void connectSignals();
     void alignBars();
     void setPanelText(const QString& key, const QString& text);
@@ -161,10 +181,21 @@ private:
     QMap<QString, QAction*> m_buttons;
     QMap<QString, QLabel*> m_panels;
     CaptureLog m_log;
-    std::unique_ptr<CommEventHandler> m_comm;
+    std::unique_ptr<TerminalSession> m_session;
     SendCommands* m_send = nullptr;
     bool m_loaded = false;
     bool m_unloading = false;
     bool m_ended = false;
     QString m_lossWarning; // the loss warning's text while it is shown
 };
+
+template <class Handler> void frmTerminal::guarded(Handler&& handler) {
+    if (m_ended)
+        return;
+    // A failure nobody checked for still reaches the user instead of the event loop.
+    try {
+        handler();
+    } catch (const Failure& failure) {
+        m_prompts->warn(failure.description());
+    }
+}

@@ -12,7 +12,7 @@
 class RecordingHost : public DataPathHost {
 public:
     Prompts& prompts() override { return scripted; }
-    int LogFileNumber() const override { return logNumber; }
+    bool logOpen() const override { return logNumber != 0; }
     bool writeLog(const QByteArray& bytes, QString* error, qsizetype* written) override {
         writeAttempts << bytes;
         if (failWrites > 0) {
@@ -27,16 +27,16 @@ public:
         *written = bytes.size();
         return true;
     }
-    void mnuCloseLog_Click() override {
+    void closeLog() override {
         transcript << QStringLiteral("closeLog");
         logNumber = 0;
     }
     void refreshConnectionDisplay() override { transcript << QStringLiteral("refresh"); }
-    void setStatusText(const QString& text) override {
+    void showStatus(const QString& text) override {
         status = text;
         transcript << QStringLiteral("status:") + text;
     }
-    void enableTimer2() override { transcript << QStringLiteral("timer2"); }
+    void clearStatusSoon() override { transcript << QStringLiteral("clearSoon"); }
 
     ScriptedPrompts scripted;
     int logNumber = 1;

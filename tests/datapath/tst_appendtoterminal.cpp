@@ -136,11 +136,12 @@ void tst_appendtoterminal::edits() {
 
     auto term = makeTarget(widget);
     RecordingHost host;
+    TerminalSession session(*term, host, "UTF-8");
     term->setText(initial);
     term->setSelStart(0);
     term->setSelLength(2);
     for (const QString& chunk : chunks)
-        AppendToTerminal(*term, chunk, host, "UTF-8");
+        session.append(chunk);
 
     QCOMPARE(term->Text(), expected);
     QCOMPARE(term->TextLength(), int(expected.size()));
@@ -155,10 +156,11 @@ void tst_appendtoterminal::edits() {
 void tst_appendtoterminal::logWriteRetried() {
     StringTextTarget term;
     RecordingHost host;
+    TerminalSession session(term, host, "UTF-8");
     host.failWrites = 2;
     host.partBeforeFailure = 1;
     host.scripted.messageAnswers = {AnswerRetry, AnswerRetry};
-    AppendToTerminal(term, QStringLiteral("OK\r"), host, "UTF-8");
+    session.append(QStringLiteral("OK\r"));
 
     // Each retry writes only what the failed write left.
     QCOMPARE(host.writeAttempts, QList<QByteArray>({"OK\r\n", "K\r\n", "\r\n"}));
@@ -173,9 +175,10 @@ void tst_appendtoterminal::logWriteRetried() {
 void tst_appendtoterminal::logWriteCancelled() {
     TerminalEdit term;
     RecordingHost host;
+    TerminalSession session(term, host, "UTF-8");
     host.failWrites = 5;
     host.scripted.messageAnswers = {AnswerRetry, AnswerCancel};
-    AppendToTerminal(term, QStringLiteral("OK\r"), host, "UTF-8");
+    session.append(QStringLiteral("OK\r"));
 
     QCOMPARE(host.writeAttempts.size(), 2);
     QCOMPARE(host.transcript, QStringList{QStringLiteral("closeLog")});
@@ -184,7 +187,7 @@ void tst_appendtoterminal::logWriteCancelled() {
     QCOMPARE(term.SelStart(), 4);
 
     // With the log closed the next chunk is only shown.
-    AppendToTerminal(term, QStringLiteral("X"), host, "UTF-8");
+    session.append(QStringLiteral("X"));
     QCOMPARE(host.writeAttempts.size(), 2);
     QCOMPARE(term.Text(), QStringLiteral("OK\r\nX"));
 }
@@ -194,6 +197,7 @@ void tst_appendtoterminal::logWriteCancelled() {
 void tst_appendtoterminal::textArrivingDuringRetryKeepsOrder() {
     StringTextTarget term;
     RecordingHost host;
+    TerminalSession session(term, host, "UTF-8");
     host.failWrites = 1;
     host.scripted.messageAnswers = {AnswerRetry};
     bool delivered = false;
@@ -201,10 +205,10 @@ void tst_appendtoterminal::textArrivingDuringRetryKeepsOrder() {
         if (delivered)
             return;
         delivered = true;
-        AppendToTerminal(term, QStringLiteral("2"), host, "UTF-8");
-        AppendToTerminal(term, QStringLiteral("3"), host, "UTF-8");
+        session.append(QStringLiteral("2"));
+        session.append(QStringLiteral("3"));
     };
-    AppendToTerminal(term, QStringLiteral("1"), host, "UTF-8");
+    session.append(QStringLiteral("1"));
 
     QCOMPARE(host.scripted.messageCount(), 1);
     QCOMPARE(term.Text(), QStringLiteral("123"));
@@ -284,10 +288,10 @@ void tst_appendtoterminal::viewFollowsNewestText() {
     term.show();
     QVERIFY(QTest::qWaitForWindowExposed(&term));
     RecordingHost host;
+    TerminalSession session(term, host, "UTF-8");
     for (int i = 0; i < 2000; ++i)
-        AppendToTerminal(term, QStringLiteral("line %1 ").arg(i).repeated(12) + "\r", host,
-                         "UTF-8");
-    AppendToTerminal(term, QStringLiteral("last"), host, "UTF-8");
+        session.append(QStringLiteral("line %1 ").arg(i).repeated(12) + "\r");
+    session.append(QStringLiteral("last"));
     QTRY_VERIFY(term.updatesEnabled());
 
     QScrollBar* vertical = term.verticalScrollBar();
@@ -306,9 +310,10 @@ void tst_appendtoterminal::userSeesTextReceivedSinceTheLastFrame() {
     term.show();
     QVERIFY(QTest::qWaitForWindowExposed(&term));
     RecordingHost host;
+    TerminalSession session(term, host, "UTF-8");
     for (int i = 0; i < 500; ++i)
-        AppendToTerminal(term, QStringLiteral("line %1\r").arg(i), host, "UTF-8");
-    AppendToTerminal(term, QStringLiteral("newest"), host, "UTF-8");
+        session.append(QStringLiteral("line %1\r").arg(i));
+    session.append(QStringLiteral("newest"));
     QTest::keyClick(&term, Qt::Key_Home, Qt::ShiftModifier);
     QCOMPARE(term.SelText(), QStringLiteral("newest"));
     QVERIFY(term.toPlainText().endsWith(QStringLiteral("line 499\nnewest")));

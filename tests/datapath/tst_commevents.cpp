@@ -37,11 +37,11 @@ struct Line {
         serial.line.hasCounters = true;
         serial.setPortOpen(true);
         serial.calls.clear();
-        handler = std::make_unique<CommEventHandler>(serial, term, host);
+        session = std::make_unique<TerminalSession>(term, host, serial.codePage());
         QObject::connect(&serial, &ISerialCtl::OnComm, &serial,
-                         [this] { handler->SerialCtl1_OnComm(); });
+                         [this] { session->onComm(serial); });
         QObject::connect(&serial, &ISerialCtl::PortClosed, &serial,
-                         [this] { handler->portClosed(); });
+                         [this] { session->portClosed(serial); });
     }
     // A byte received with a line error: a parity error with parity on, else
     // a framing error.
@@ -49,7 +49,7 @@ struct Line {
     AnnouncingSerial serial;
     TerminalEdit term;
     RecordingHost host;
-    std::unique_ptr<CommEventHandler> handler;
+    std::unique_ptr<TerminalSession> session;
 };
 
 QString errorBox(const QString& text) {
@@ -121,9 +121,9 @@ void tst_commevents::eventTexts() {
     QStringList expected;
     QStringList boxes;
     if (!eventText.isEmpty()) {
-        expected << "status:" + Prefix + eventText << "timer2";
+        expected << "status:" + Prefix + eventText << "clearSoon";
     } else if (!errorText.isEmpty()) {
-        expected << "status:" + Prefix + errorText << "timer2";
+        expected << "status:" + Prefix + errorText << "clearSoon";
         boxes << "beep" << errorBox(errorText);
     }
     QCOMPARE(line.host.transcript, expected);
@@ -150,9 +150,9 @@ void tst_commevents::errorAnswered_data() {
     QTest::addColumn<bool>("open");
     QTest::addColumn<QStringList>("transcript");
     const QString status = "status:" + Prefix + QStringLiteral("ﾊﾟﾘﾃｨ ｴﾗｰが発生しました。");
-    QTest::newRow("OK ignores") << int(AnswerOK) << true << QStringList{status, "timer2"};
+    QTest::newRow("OK ignores") << int(AnswerOK) << true << QStringList{status, "clearSoon"};
     QTest::newRow("Cancel closes the port")
-        << int(AnswerCancel) << false << QStringList{status, "refresh", "timer2"};
+        << int(AnswerCancel) << false << QStringList{status, "refresh", "clearSoon"};
 }
 
 void tst_commevents::errorAnswered() {
@@ -210,7 +210,7 @@ void tst_commevents::errorBurstGivesOnePrompt() {
                           "status:" + Prefix + QStringLiteral("ｵｰﾊﾞｰﾗﾝ ｴﾗｰが発生しました。"),
                           "status:" + Prefix + QStringLiteral("ﾌﾚｰﾐﾝｸﾞ ｴﾗｰが発生しました。"),
                           "status:" + Prefix + QStringLiteral("DSR ﾗｲﾝの状態が変化しました。"),
-                          "timer2", "timer2"}));
+                          "clearSoon", "clearSoon"}));
     QVERIFY(line.serial.PortOpen());
 }
 

@@ -12,21 +12,21 @@ namespace {
 // txtTerm wired to the key handler as the window wires it.
 struct Keyboard {
     explicit Keyboard(bool echo, bool open = true) {
-        host.LocalEcho = echo;
+        session.LocalEcho = echo;
+        session.LineStarted = true;
         if (open)
             serial.setPortOpen(true);
         term.keyPressHandler = [this](int& keyCode) {
             ++offered;
-            TerminalKeyPress(keyCode, LineBuffer, LineStarted, serial, term, host);
+            session.keyPress(keyCode, serial);
         };
     }
-    void received(const QString& text) { AppendToTerminal(term, text, host, "UTF-8"); }
+    void received(const QString& text) { session.append(text); }
 
     TestSerial serial;
     TerminalEdit term;
     RecordingHost host;
-    QString LineBuffer;
-    bool LineStarted = true;
+    TerminalSession session{term, host, "UTF-8"};
     int offered = 0;
 };
 
@@ -59,7 +59,7 @@ void tst_keypress::echoOffSendsWholeLines() {
     QTest::keyClick(&kb.term, Qt::Key_Enter);
     QCOMPARE(kb.serial.written, (QStringList{"AT\r", "\r"}));
     QCOMPARE(kb.term.Text(), QStringLiteral("hello"));
-    QVERIFY(kb.LineBuffer.isEmpty());
+    QVERIFY(kb.session.LineBuffer.isEmpty());
     QVERIFY(kb.host.log == "hello");
 }
 
@@ -82,7 +82,7 @@ void tst_keypress::backspaceIsNeverSent() {
     // An empty line: the control still erases received text.
     QTest::keyClick(&kb.term, Qt::Key_Backspace);
     QCOMPARE(kb.term.Text(), QStringLiteral("xy"));
-    QVERIFY(kb.LineBuffer.isEmpty());
+    QVERIFY(kb.session.LineBuffer.isEmpty());
 
     QTest::keyClicks(&kb.term, QStringLiteral("abx"));
     QTest::keyClick(&kb.term, Qt::Key_Backspace);
@@ -104,14 +104,14 @@ void tst_keypress::lineSurvivesReopen() {
 
 void tst_keypress::closedPortIsOrdinaryEditing() {
     Keyboard kb(false, false);
-    kb.LineBuffer = QStringLiteral("OLD");
+    kb.session.LineBuffer = QStringLiteral("OLD");
     QTest::keyClicks(&kb.term, QStringLiteral("ab"));
     QTest::keyClick(&kb.term, Qt::Key_Return);
     QTest::keyClicks(&kb.term, QStringLiteral("c"));
     QTest::keyClick(&kb.term, Qt::Key_Backspace);
     QCOMPARE(kb.term.Text(), QStringLiteral("AB\r\n"));
     QVERIFY(kb.serial.written.isEmpty());
-    QCOMPARE(kb.LineBuffer, QStringLiteral("OLD"));
+    QCOMPARE(kb.session.LineBuffer, QStringLiteral("OLD"));
     QVERIFY(kb.host.log.isEmpty());
 }
 
@@ -134,7 +134,7 @@ void tst_keypress::upperCase() {
     QFETCH(int, key);
     QFETCH(int, expected);
     Keyboard kb(true, false);
-    TerminalKeyPress(key, kb.LineBuffer, kb.LineStarted, kb.serial, kb.term, kb.host);
+    kb.session.keyPress(key, kb.serial);
     QCOMPARE(key, expected);
 }
 
@@ -148,7 +148,7 @@ void tst_keypress::refusedWriteKeepsTheLine() {
     QCOMPARE(kb.host.scripted.log,
              QStringList{QStringLiteral("msg|Velmora|Output failed|OK|exclamation|0")});
     QVERIFY(kb.serial.written.isEmpty());
-    QCOMPARE(kb.LineBuffer, QStringLiteral("AB"));
+    QCOMPARE(kb.session.LineBuffer, QStringLiteral("AB"));
     QCOMPARE(kb.term.Text(), QStringLiteral("AB"));
 
     QTest::keyClick(&kb.term, Qt::Key_Return);
@@ -163,14 +163,14 @@ void tst_keypress::inputMethodAndPasteAreTyped() {
     QInputMethodEvent commit;
     commit.setCommitString(QStringLiteral("あa"));
     QCoreApplication::sendEvent(&kb.term, &commit);
-    QCOMPARE(kb.LineBuffer, QStringLiteral("あA"));
+    QCOMPARE(kb.session.LineBuffer, QStringLiteral("あA"));
 
     QGuiApplication::clipboard()->setText(QStringLiteral("b\r\nc\nd"));
     if (QGuiApplication::clipboard()->text() != QStringLiteral("b\r\nc\nd"))
         QSKIP("no clipboard on this platform");
     kb.term.paste();
     QCOMPARE(kb.serial.written, (QStringList{QStringLiteral("あAB\r"), "C\r"}));
-    QCOMPARE(kb.LineBuffer, QStringLiteral("D"));
+    QCOMPARE(kb.session.LineBuffer, QStringLiteral("D"));
     QCOMPARE(kb.term.Text(), QString());
 }
 

@@ -26,16 +26,16 @@ public:
 class LogHost : public DataPathHost {
 public:
     Prompts& prompts() override { return m_prompts; }
-    int LogFileNumber() const override { return 1; }
+    bool logOpen() const override { return true; }
     bool writeLog(const QByteArray& bytes, QString*, qsizetype* written) override {
         log += bytes;
         *written = bytes.size();
         return true;
     }
-    void mnuCloseLog_Click() override {}
+    void closeLog() override {}
     void refreshConnectionDisplay() override {}
-    void setStatusText(const QString&) override {}
-    void enableTimer2() override {}
+    void showStatus(const QString&) override {}
+    void clearStatusSoon() override {}
     QByteArray log;
 
 private:
@@ -72,11 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool pairsOnly = !units.contains(QChar(8)) && !hasLoneSurrogate(units);
     StringTextTarget term;
     LogHost host;
+    TerminalSession session(term, host, "UTF-16LE");
     for (int round = 0; round < repeat; ++round) {
         for (const QString& chunk : chunks) {
             const int before = term.TextLength();
             const qsizetype logBefore = host.log.size();
-            AppendToTerminal(term, chunk, host, "UTF-16LE");
+            session.append(chunk);
             const QByteArray added = host.log.mid(logBefore);
             // Copied unit for unit: fromUtf16 would take a leading U+FFFE as a
             // byte-order mark and swap the rest.

@@ -166,7 +166,7 @@ void tst_frmTerminal::composition_data() {
     row("bar heights", size({w.tbrToolBar->height(), w.sbrStatus->height()}),
         size({w.twips(390), w.twips(315)}));
     row("menu bar", describe(w.menuBar()->actions()),
-        "mnuFile ﾌｧｲﾙ(&F); mnuPort 通信ﾎﾟｰﾄ(&C); mnuSerialCtl SerialCtl(&M)");
+        "mnuFile ﾌｧｲﾙ(&F); mnuPort 通信ﾎﾟｰﾄ(&C); mnuSerialCtl SerialCtl(&M); mnuView 表示(&V)");
     row("file menu", describe(w.mnuFile->actions()),
         "mnuOpenLog ﾛｸﾞ ﾌｧｲﾙを開く(&O)...; mnuCloseLog ﾛｸﾞ ﾌｧｲﾙを閉じる(&C) [disabled]; M3 -; "
         "mnuFileExit 終了(&X)");
@@ -178,6 +178,12 @@ void tst_frmTerminal::composition_data() {
         "mnuInputLen InputLen(&I)...; mnuRThreshold RThreshold(&R)...; mnuSThreshold "
         "SThreshold(&S)...; mnuParRep ParityReplace(&A)...; mnuDTREnable DTREnable(&D) "
         "[unchecked]; Bar3 -; mnuHCTS CTSHolding(&O)...; mnuHDSR DSRHolding(&L)...");
+    row("view menu", describe(w.mnuView->actions()),
+        "mnuTimestamp ﾀｲﾑｽﾀﾝﾌﾟ(&T) [unchecked]; mnuHexView 16進表示(&H) [unchecked]; mnuCharset "
+        "文字ｺｰﾄﾞ(&E)");
+    row("character sets", describe(w.mnuCharset->actions()),
+        "mnuCharsetSjis Shift_JIS(&S) [unchecked]; mnuCharsetUtf8 UTF-8(&U) [unchecked]; "
+        "mnuCharsetEucJp EUC-JP(&E) [unchecked]; mnuCharsetJis JIS(&J) [unchecked]");
     row("toolbar with tool tips", describe(w.tbrToolBar->actions(), true),
         "OpenLogFile ﾛｸﾞ ﾌｧｲﾙを開く...; CloseLogFile ﾛｸﾞ ﾌｧｲﾙを閉じる [disabled]; -; "
         "HangUpPhone 回線切断 [disabled]; -; Properties ﾌﾟﾛﾊﾟﾃｨ...");
@@ -345,10 +351,10 @@ void tst_frmTerminal::startUp() {
                  .arg(s.serial.Settings())
                  .arg(s.serial.CommPort())
                  .arg(s.serial.Handshaking())
-                 .arg(onOff(w->LocalEcho)),
+                 .arg(onOff(w->session().LocalEcho)),
              applied);
     // The window opens normally whatever the store held.
-    QVERIFY(w->LineStarted);
+    QVERIFY(w->session().LineStarted);
     QCOMPARE(QCoreApplication::applicationName(), "Velmora");
     QCOMPARE(display(*w), QString(closedDisplay).replace("[設定: ]", "[設定:]"));
 }

@@ -221,7 +221,8 @@ private slots:
         r.serial.setSettings("9600,N,8,1");
         QVERIFY(r.openPort());
         int refreshes = 0;
-        frmProperties dialog(r.serial, r.store, r.prompts, r.w->LocalEcho, [&] { ++refreshes; });
+        frmProperties dialog(r.serial, r.store, r.prompts, r.w->session().LocalEcho,
+                             [&] { ++refreshes; });
         QCOMPARE(QStringList({dialog.cboPort->currentText(), dialog.cboSpeed->currentText(),
                               dialog.cboParity->currentText(), dialog.cboDataBits->currentText(),
                               dialog.cboStopBits->currentText()}),
