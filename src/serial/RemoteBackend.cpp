@@ -543,8 +543,9 @@ public:
         if (!telnet())
             return -ENOTTY;
         m_lines = on ? (m_lines | LineRTS) : (m_lines & ~LineRTS);
-        const int rc = exchange(TC::command(TC::SetControl, static_cast<unsigned char>(on ? 11 : 12)),
-                                {rtsKey}, lineLimit, nullptr);
+        const int rc =
+            exchange(TC::command(TC::SetControl, static_cast<unsigned char>(on ? 11 : 12)),
+                     {rtsKey}, lineLimit, nullptr);
         return rc == -ETIMEDOUT ? 0 : rc;
     }
 

@@ -5,9 +5,9 @@
 #include "platform/Clock.h"
 #include "platform/Failure.h"
 #include "platform/Prompts.h"
+#include "sending/SendCommands.h"
 #include "serial/ISerialCtl.h"
 #include "settings/PortSettings.h"
-#include "sending/SendCommands.h"
 #include "settings/frmProperties.h"
 #include "terminal/ClickableImage.h"
 #include "terminal/ConnectTime.h"
@@ -109,8 +109,7 @@ void frmTerminal::connectSignals() {
         guarded([&] { txtTerm_KeyPress(keyCode); });
     };
     txtTerm->pasteHandler = [this](const QString& text) {
-        return !m_ended &&
-               m_send->paste(text, [this](int code) { txtTerm->typeCharacter(code); });
+        return !m_ended && m_send->paste(text, [this](int code) { txtTerm->typeCharacter(code); });
     };
 
     connect(SerialCtl1, &ISerialCtl::OnComm, this,
