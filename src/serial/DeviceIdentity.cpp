@@ -15,13 +15,13 @@ QString attribute(const QString& dir, const char* name) {
 
 } // namespace
 
-DeviceIdentity deviceIdentity(const QString& devicePath, const QString& sysTtyDir) {
+DeviceIdentity deviceIdentity(const QString& devicePath, const SystemPaths& paths) {
     DeviceIdentity identity;
     const QString device = QFileInfo(devicePath).canonicalFilePath();
     if (device.isEmpty())
         return identity;
     // ttyUSB: device -> …/1-1/1-1:1.0/ttyUSB0; ttyACM: device -> …/1-1/1-1:1.0.
-    QString dir = QFileInfo(sysTtyDir + QLatin1Char('/') + QFileInfo(device).fileName() +
+    QString dir = QFileInfo(paths.sysTty + QLatin1Char('/') + QFileInfo(device).fileName() +
                             QStringLiteral("/device"))
                       .canonicalFilePath();
     if (dir.isEmpty())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/SystemPaths.h"
+
 #include <QString>
 
 // Which physical USB adapter (and which of its ports) a tty belongs to, read
@@ -18,8 +20,7 @@ struct DeviceIdentity {
 
 // The identity of the tty behind `devicePath` (links followed); invalid
 // when it is not a USB device or sysfs does not say.
-DeviceIdentity deviceIdentity(const QString& devicePath,
-                              const QString& sysTtyDir = QStringLiteral("/sys/class/tty"));
+DeviceIdentity deviceIdentity(const QString& devicePath, const SystemPaths& paths);
 
 // The same adapter and port: equal serial numbers where both have one, the
 // same USB port where neither has.

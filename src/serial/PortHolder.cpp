@@ -8,9 +8,9 @@
 
 namespace {
 
-QList<long> processIds(const QString& procDir) {
+QList<long> processIds(const SystemPaths& paths) {
     QList<long> pids;
-    const QStringList names = QDir(procDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList names = QDir(paths.proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
         bool number = false;
         const long pid = name.toLong(&number);
@@ -20,17 +20,17 @@ QList<long> processIds(const QString& procDir) {
     return pids;
 }
 
-void addOnce(QList<ProcessRef>& list, long pid, const QString& procDir) {
+void addOnce(QList<ProcessRef>& list, long pid, const SystemPaths& paths) {
     for (const ProcessRef& known : list) {
         if (known.pid == pid)
             return;
     }
-    list.append({pid, processName(pid, procDir)});
+    list.append({pid, processName(pid, paths)});
 }
 
 // flock holders of the inode: /proc/locks gives "MAJ:MIN:INODE" in hex:hex:dec.
-void flockHolders(const struct stat& device, const QString& procDir, QList<ProcessRef>& found) {
-    QFile locks(procDir + QStringLiteral("/locks"));
+void flockHolders(const struct stat& device, const SystemPaths& paths, QList<ProcessRef>& found) {
+    QFile locks(paths.proc + QStringLiteral("/locks"));
     if (!locks.open(QIODevice::ReadOnly))
         return;
     const QByteArray key = QByteArray::number(major(device.st_dev), 16).rightJustified(2, '0') +
@@ -47,33 +47,33 @@ void flockHolders(const struct stat& device, const QString& procDir, QList<Proce
         bool number = false;
         const long pid = fields.at(4).toLong(&number);
         if (number && pid > 0)
-            addOnce(found, pid, procDir);
+            addOnce(found, pid, paths);
     }
 }
 
 } // namespace
 
-QString processName(long pid, const QString& procDir) {
-    QFile comm(procDir + QStringLiteral("/%1/comm").arg(pid));
+QString processName(long pid, const SystemPaths& paths) {
+    QFile comm(paths.proc + QStringLiteral("/%1/comm").arg(pid));
     if (!comm.open(QIODevice::ReadOnly))
         return {};
     return QString::fromLocal8Bit(comm.readAll().trimmed());
 }
 
-QList<ProcessRef> portHolders(const QString& devicePath, const QString& procDir) {
+QList<ProcessRef> portHolders(const QString& devicePath, const SystemPaths& paths) {
     QList<ProcessRef> found;
     const QString device = QFileInfo(devicePath).canonicalFilePath();
     struct stat st {};
     if (device.isEmpty() || ::stat(QFile::encodeName(device).constData(), &st) != 0)
         return found;
-    flockHolders(st, procDir, found);
-    for (const long pid : processIds(procDir)) {
-        const QString fdDir = procDir + QStringLiteral("/%1/fd").arg(pid);
+    flockHolders(st, paths, found);
+    for (const long pid : processIds(paths)) {
+        const QString fdDir = paths.proc + QStringLiteral("/%1/fd").arg(pid);
         const QStringList fds =
             QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         for (const QString& fd : fds) {
             if (QFile::symLinkTarget(fdDir + QLatin1Char('/') + fd) == device) {
-                addOnce(found, pid, procDir);
+                addOnce(found, pid, paths);
                 break;
             }
         }
@@ -81,10 +81,10 @@ QList<ProcessRef> portHolders(const QString& devicePath, const QString& procDir)
     return found;
 }
 
-QList<ProcessRef> deviceGrabbers(const QString& procDir) {
+QList<ProcessRef> deviceGrabbers(const SystemPaths& paths) {
     QList<ProcessRef> found;
-    for (const long pid : processIds(procDir)) {
-        const QString name = processName(pid, procDir);
+    for (const long pid : processIds(paths)) {
+        const QString name = processName(pid, paths);
         if (name == QLatin1String("ModemManager") || name == QLatin1String("brltty"))
             found.append({pid, name});
     }

@@ -70,10 +70,10 @@ QString lockFileName(const QString& canonicalDevice) {
     return QStringLiteral("LCK..") + name;
 }
 
-PortLock::PortLock(QStringList dirs) {
+PortLock::PortLock(const SystemPaths& paths) {
     // /var/lock is usually a link to /run/lock: look in each folder once.
     QStringList seen;
-    for (const QString& dir : dirs) {
+    for (const QString& dir : paths.lockDirs) {
         const QString real = QFileInfo(dir).canonicalFilePath();
         if (!real.isEmpty() && QFileInfo(real).isDir() && !seen.contains(real)) {
             seen << real;
@@ -84,10 +84,6 @@ PortLock::PortLock(QStringList dirs) {
 
 PortLock::~PortLock() {
     release();
-}
-
-QStringList PortLock::defaultDirs() {
-    return {QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
 }
 
 PortLock::Result PortLock::acquire(const QString& devicePath) {

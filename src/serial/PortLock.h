@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/SystemPaths.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -34,7 +36,8 @@ public:
         bool tookOver = false; // a stale lock was removed
     };
 
-    explicit PortLock(QStringList dirs = defaultDirs());
+    // Locks in paths.lockDirs; where a folder is missing nothing is made there.
+    explicit PortLock(const SystemPaths& paths);
     ~PortLock();
     PortLock(const PortLock&) = delete;
     PortLock& operator=(const PortLock&) = delete;
@@ -45,8 +48,6 @@ public:
     void release();
     // Our lock file; empty while none is held.
     const QString& path() const { return m_path; }
-
-    static QStringList defaultDirs();
 
 private:
     QStringList m_dirs;

@@ -15,6 +15,12 @@ QString portLinkDir() {
     return base + QStringLiteral("/velmora/ports");
 }
 
+SystemPaths SystemPaths::live() {
+    SystemPaths paths;
+    paths.ports = portLinkDir();
+    return paths;
+}
+
 namespace {
 
 QStringList numbered(const QString& devDir, const QString& prefix) {
@@ -36,7 +42,8 @@ QStringList numbered(const QString& devDir, const QString& prefix) {
 
 } // namespace
 
-QStringList presentSerialDevices(const QString& devDir, const QString& sysTtyDir) {
+QStringList presentSerialDevices(const SystemPaths& paths) {
+    const QString& devDir = paths.dev;
     QStringList result;
     for (const QString& name :
          numbered(devDir, QStringLiteral("ttyUSB")) + numbered(devDir, QStringLiteral("ttyACM")))
@@ -44,7 +51,7 @@ QStringList presentSerialDevices(const QString& devDir, const QString& sysTtyDir
     // Built-in ttyS entries exist whether or not a UART is behind them; the
     // type says so without opening (which would raise DTR).
     for (const QString& name : numbered(devDir, QStringLiteral("ttyS"))) {
-        QFile type(sysTtyDir + QLatin1Char('/') + name + QStringLiteral("/type"));
+        QFile type(paths.sysTty + QLatin1Char('/') + name + QStringLiteral("/type"));
         if (!type.open(QIODevice::ReadOnly))
             continue;
         const QByteArray value = type.readAll().trimmed();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/SystemPaths.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -36,8 +38,7 @@ QString portLinkDir();
 
 // Serial devices present, in a stable order: ttyUSB* and ttyACM* by number,
 // then ttyS* whose UART type is not 0.
-QStringList presentSerialDevices(const QString& devDir = QStringLiteral("/dev"),
-                                 const QString& sysTtyDir = QStringLiteral("/sys/class/tty"));
+QStringList presentSerialDevices(const SystemPaths& paths);
 
 // The link comN when it exists, else the N-th present device.
 ResolvedPort resolvePort(int number, const QString& linkDir, const QStringList& present);

@@ -47,7 +47,7 @@ QString deepestExisting(QString dir) {
 
 } // namespace
 
-OpenedDevice OpenedDevice::of(int number, const ResolvedPort& port) {
+OpenedDevice OpenedDevice::of(int number, const ResolvedPort& port, const SystemPaths& paths) {
     OpenedDevice opened;
     opened.number = number;
     opened.port = port;
@@ -55,15 +55,15 @@ OpenedDevice OpenedDevice::of(int number, const ResolvedPort& port) {
         opened.linkTarget = QFileInfo(port.path).symLinkTarget();
         opened.linkStamp = stampOf(port.path);
     }
-    opened.identity = deviceIdentity(port.path);
+    opened.identity = deviceIdentity(port.path, paths);
     return opened;
 }
 
-Reconnector::Reconnector(Reopen reopen, QObject* parent)
-    : QObject(parent), m_reopen(std::move(reopen)), m_watcher(new DeviceWatcher(this)),
-      m_settle(new QTimer(this)) {
+Reconnector::Reconnector(SystemPaths paths, Reopen reopen, QObject* parent)
+    : QObject(parent), m_paths(std::move(paths)), m_reopen(std::move(reopen)),
+      m_watcher(new DeviceWatcher(this)), m_settle(new QTimer(this)) {
     m_settle->setSingleShot(true);
-    connect(m_settle, &QTimer::timeout, this, &Reconnector::check);
+    connect(m_settle, &QTimer::timeout, this, &Reconnector::look);
     connect(m_watcher, &DeviceWatcher::changed, this, [this] {
         // The first look after the loss keeps its delay; a retry is brought forward.
         if (!m_settle->isActive() || (m_failures > 0 && m_settle->remainingTime() > settleMs))
@@ -94,7 +94,12 @@ void Reconnector::stop() {
     m_watcher->stop();
 }
 
-void Reconnector::check() {
+int Reconnector::nextLookIn() const {
+    return m_settle->isActive() ? m_settle->interval() : -1;
+}
+
+void Reconnector::look() {
+    m_settle->stop();
     if (!m_waiting)
         return;
     // Folders on the way to the device may have appeared (/dev/serial/by-id).
@@ -130,7 +135,7 @@ ResolvedPort Reconnector::returned() const {
         if (device.isEmpty() || !isCharDevice(device))
             return {};
         if (m_lost.identity.isValid()) {
-            if (!sameDevice(m_lost.identity, deviceIdentity(device)))
+            if (!sameDevice(m_lost.identity, deviceIdentity(device, m_paths)))
                 return {};
         } else if (stampOf(link) == m_lost.linkStamp &&
                    QFileInfo(link).symLinkTarget() == m_lost.linkTarget) {
@@ -139,18 +144,20 @@ ResolvedPort Reconnector::returned() const {
         }
         return resolvePort(m_lost.number, QFileInfo(link).path(), {});
     }
-    for (const QString& device : presentSerialDevices()) {
-        if (sameDevice(m_lost.identity, deviceIdentity(device))) {
-            ResolvedPort port;
-            port.path = port.display = device;
-            return port;
-        }
+    // Two adapters answering to its description: no guessing, wait.
+    ResolvedPort port;
+    for (const QString& device : presentSerialDevices(m_paths)) {
+        if (!sameDevice(m_lost.identity, deviceIdentity(device, m_paths)))
+            continue;
+        if (!port.path.isEmpty())
+            return {};
+        port.path = port.display = device;
     }
-    return {};
+    return port;
 }
 
 QStringList Reconnector::watchedDirs() const {
-    QStringList dirs{QStringLiteral("/dev")};
+    QStringList dirs{m_paths.dev};
     if (m_lost.port.pinned) {
         // Every hop of the link chain: comN, /dev/serial/by-id/…, the node.
         QString hop = m_lost.port.path;

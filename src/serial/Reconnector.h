@@ -18,7 +18,7 @@ struct OpenedDevice {
     DeviceIdentity identity; // the USB adapter, when it is one
 
     // Recorded right after the open, while sysfs still shows the device.
-    static OpenedDevice of(int number, const ResolvedPort& port);
+    static OpenedDevice of(int number, const ResolvedPort& port, const SystemPaths& paths);
 };
 
 // Waits for a lost device to come back and hands it to `reopen`: through the
@@ -32,7 +32,7 @@ class Reconnector : public QObject {
 public:
     // True when the port is open again.
     using Reopen = std::function<bool(const ResolvedPort&)>;
-    Reconnector(Reopen reopen, QObject* parent = nullptr);
+    Reconnector(SystemPaths paths, Reopen reopen, QObject* parent = nullptr);
 
     // False when the device could not be recognised again: nothing to wait for.
     bool start(const OpenedDevice& lost);
@@ -41,11 +41,16 @@ public:
 
     // Where the lost device is now; empty path while it is away.
     ResolvedPort returned() const;
+    // Looks for the device and reopens it if it is back; run when the
+    // folders change and on a timer.
+    void look();
+    // When the next look is due on its own, in ms; -1 for on events only.
+    int nextLookIn() const;
 
 private:
-    void check();
     QStringList watchedDirs() const;
 
+    SystemPaths m_paths;
     Reopen m_reopen;
     OpenedDevice m_lost;
     bool m_waiting = false;

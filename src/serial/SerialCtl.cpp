@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int pollInterval = 30;
-
 // The first character, a surrogate pair kept whole.
 QString firstCharacter(const QString& text) {
     if (text.size() >= 2 && text.at(0).isHighSurrogate() && text.at(1).isLowSurrogate())
@@ -34,23 +32,26 @@ bool noSuchControl(int rc) {
 SerialCtl::SerialCtl(QObject* parent) : SerialCtl(makePortBackend(), parent) {}
 
 SerialCtl::SerialCtl(std::unique_ptr<SerialBackend> backend, QObject* parent)
-    : ISerialCtl(parent), m_backend(std::move(backend)), m_codePage(systemCodePage()) {
-    setParityReplace(m_parityReplace);
-    m_pollTimer = new QTimer(this);
-    m_pollTimer->setInterval(pollInterval);
-    connect(m_pollTimer, &QTimer::timeout, this, &SerialCtl::onPoll);
+    : SerialCtl(std::move(backend), SystemPaths::live(), parent) {}
+
+SerialCtl::SerialCtl(std::unique_ptr<SerialBackend> backend, const SystemPaths& paths,
+                     QObject* parent)
+    : ISerialCtl(parent), m_opener(paths), m_codePage(systemCodePage()) {
     m_deliverTimer = new QTimer(this);
     m_deliverTimer->setSingleShot(true);
     m_deliverTimer->setInterval(0);
     connect(m_deliverTimer, &QTimer::timeout, this, &SerialCtl::deliver);
-    m_lock = std::make_unique<PortLock>();
-    m_reconnector =
-        new Reconnector([this](const ResolvedPort& port) { return reopen(port); }, this);
+    m_reconnector = new Reconnector(
+        paths, [this](const ResolvedPort& port) { return reopen(port); }, this);
+    PortSession::Owner& owner = *this;
+    m_session =
+        std::make_unique<PortSession>(std::move(backend), std::make_unique<PortLock>(paths), owner);
+    setParityReplace(m_parityReplace);
 }
 
 SerialCtl::~SerialCtl() {
     m_reconnector->stop();
-    if (m_open) {
+    if (m_session->isOpen()) {
         const QSignalBlocker quiet(this);
         closePort();
     }
@@ -62,12 +63,12 @@ QString SerialCtl::portName() const {
 }
 
 bool SerialCtl::PortOpen() const {
-    return m_open;
+    return m_session->isOpen();
 }
 
 void SerialCtl::setPortOpen(bool open) {
     stopWaiting();
-    if (open == m_open)
+    if (open == m_session->isOpen())
         return;
     if (open) {
         openPort();
@@ -87,98 +88,97 @@ void SerialCtl::openPort() {
                           .arg(refusal, m_settings.compose()),
                       ErrorKind::Refused);
 
-    const QStringList present = presentSerialDevices();
-    const ResolvedPort port = resolvePort(m_port, portLinkDir(), present);
-    if (port.path.isEmpty())
-        throw Failure(QStringLiteral("Com%1 を開けません: シリアル デバイスが見つかりません "
-                                     "(見つかったデバイスは %2 個)。%3 に com%1 という"
-                                     "リンクを作ると、任意のデバイスを割り当てられます。")
-                          .arg(m_port)
-                          .arg(port.present)
-                          .arg(portLinkDir()));
-    openDevice(port, config);
-    m_in.clear();
+    const OpenFailure found = m_opener.resolve(m_port);
+    if (found)
+        throw Failure(describe(found), found.kind());
+    openDevice(found.port, config);
+    m_session->clearInput();
 }
 
 void SerialCtl::openDevice(const ResolvedPort& port, const LineConfig& config) {
-    const QString head = QStringLiteral("Com%1 を開けません: ").arg(m_port);
-    const PortLock::Result lock = m_lock->acquire(port.path);
-    switch (lock.outcome) {
-    case PortLock::Outcome::Taken:
-        break;
-    case PortLock::Outcome::HeldByLive:
-        throw Failure(
-            head + describeLockHeld(port.display, lock.lockPath, {lock.pid, processName(lock.pid)}),
-            ErrorKind::Busy);
-    case PortLock::Outcome::NotAPid:
-        throw Failure(head + describeLockNotAPid(port.display, lock.lockPath, lock.content));
-    case PortLock::Outcome::Unreadable:
-        throw Failure(head + describeLockUnreadable(port.display, lock.lockPath, lock.error));
-    case PortLock::Outcome::StaleKept:
-        throw Failure(head +
-                      describeStaleLockKept(port.display, lock.lockPath, lock.pid, lock.error));
-    }
+    const OpenFailure failure = m_opener.open(port, m_session->backend(), m_session->lock());
+    if (failure)
+        throw Failure(describe(failure), failure.kind());
+    startOpened(port, config);
+}
 
-    const int rc = m_backend->open(port.path);
-    if (rc < 0) {
-        m_lock->release();
-        const int error = -rc;
-        const ErrorKind kind = errorKindOf(error);
-        const QString told = m_backend->explain(error);
-        QString text = !told.isEmpty() ? head + told
-                                       : head + describeDeviceError(kind, port.display) +
-                                             QStringLiteral("理由: ") + describeErrno(error);
-        if (kind == ErrorKind::Busy)
-            text += QStringLiteral("。") + busyDescription(port.path);
-        throw Failure(text, kind);
-    }
+void SerialCtl::startOpened(const ResolvedPort& port, const LineConfig& config) {
     m_display = port.display;
     try {
         applyConfig(config, nullptr);
     } catch (const Failure&) {
-        m_backend->close();
-        m_lock->release();
+        m_session->close();
         throw;
     }
-    const int dtr = m_backend->setDtr(m_dtr);
-    Q_UNUSED(dtr); // a pty has no DTR; a real failure shows in DTREnable's set
+    m_session->start(m_dtr);
     // Opening raises RTS by itself; only a lowered RTS needs saying again.
     if (!m_rts && rtsIsOurs())
-        m_backend->setRts(false);
-
-    m_hasModemLines = m_backend->modemLines(m_lines) == 0;
-    m_hasCounters = m_backend->counters(m_counters) == 0;
-    m_marking = m_backend->marksLineErrors();
-    m_decoder.reset();
-    m_out.clear();
-    m_lastOutCount = 0;
+        m_session->backend().setRts(false);
     m_events.clear();
+    m_opened = OpenedDevice::of(m_port, port, m_opener.paths());
+}
 
-    m_inFull = false;
-    m_reader = std::make_unique<SerialReader>(*m_backend, queueLimit, [this] { takeLater(); });
-    m_writeNotifier = new QSocketNotifier(m_backend->fd(), QSocketNotifier::Write, this);
-    m_writeNotifier->setEnabled(false);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &SerialCtl::onWritable);
-    m_open = true;
-    if (m_hasModemLines || m_hasCounters)
-        m_pollTimer->start();
-    m_opened = OpenedDevice::of(m_port, port);
+QString SerialCtl::describe(const OpenFailure& failure) const {
+    const QString head = QStringLiteral("Com%1 を開けません: ").arg(m_port);
+    const QString& device = failure.port.display;
+    const PortLock::Result& lock = failure.lock;
+    switch (failure.cause) {
+    case OpenFailure::Cause::None:
+        break;
+    case OpenFailure::Cause::NotFound:
+        return head + QStringLiteral("シリアル デバイスが見つかりません "
+                                     "(見つかったデバイスは %1 個)。%2 に com%3 という"
+                                     "リンクを作ると、任意のデバイスを割り当てられます。")
+                          .arg(failure.port.present)
+                          .arg(m_opener.paths().ports)
+                          .arg(m_port);
+    case OpenFailure::Cause::Lock:
+        switch (lock.outcome) {
+        case PortLock::Outcome::Taken:
+            break;
+        case PortLock::Outcome::HeldByLive:
+            return head + describeLockHeld(device, lock.lockPath,
+                                           {lock.pid, processName(lock.pid, m_opener.paths())});
+        case PortLock::Outcome::NotAPid:
+            return head + describeLockNotAPid(device, lock.lockPath, lock.content);
+        case PortLock::Outcome::Unreadable:
+            return head + describeLockUnreadable(device, lock.lockPath, lock.error);
+        case PortLock::Outcome::StaleKept:
+            return head + describeStaleLockKept(device, lock.lockPath, lock.pid, lock.error);
+        }
+        break;
+    case OpenFailure::Cause::Device: {
+        const QString told = m_session->backend().explain(failure.error);
+        QString text = !told.isEmpty()
+                           ? head + told
+                           : head + describeDeviceError(failure.kind(), device) +
+                                 QStringLiteral("理由: ") + describeErrno(failure.error);
+        if (failure.kind() == ErrorKind::Busy)
+            text += QStringLiteral("。") + busyDescription(failure.port.path);
+        return text;
+    }
+    }
+    return head;
 }
 
 QString SerialCtl::busyDescription(const QString& device) const {
-    const QList<ProcessRef> holders = portHolders(device);
-    return describeHolders(holders, holders.isEmpty() ? deviceGrabbers() : QList<ProcessRef>(),
-                           deviceIdentity(device).usbId());
+    const SystemPaths& paths = m_opener.paths();
+    const QList<ProcessRef> holders = portHolders(device, paths);
+    return describeHolders(holders, holders.isEmpty() ? deviceGrabbers(paths) : QList<ProcessRef>(),
+                           deviceIdentity(device, paths).usbId());
 }
 
 bool SerialCtl::reopen(const ResolvedPort& port) {
     LineConfig config;
     if (!m_settings.toConfig(m_handshaking, config).isEmpty())
         return false;
+    // Still away, busy or not ready: the wait goes on, and nobody reads why.
+    if (m_opener.open(port, m_session->backend(), m_session->lock()))
+        return false;
     try {
-        openDevice(port, config);
+        startOpened(port, config);
     } catch (const Failure&) {
-        return false; // still away, busy or not ready: the wait goes on
+        return false;
     }
     const QString device = QFileInfo(port.path).canonicalFilePath();
     m_reconnectDescription = QStringLiteral("Com%1 に再接続しました (%2)。")
@@ -198,24 +198,13 @@ bool SerialCtl::waitingForDevice() const {
 }
 
 void SerialCtl::setLockDirs(const QStringList& dirs) {
-    m_lock = std::make_unique<PortLock>(dirs);
+    SystemPaths paths = m_opener.paths();
+    paths.lockDirs = dirs;
+    m_session->setLock(std::make_unique<PortLock>(paths));
 }
 
 void SerialCtl::closePort() {
-    stopReading();
-    // The notifier goes first: one left on a hung-up descriptor fires endlessly.
-    if (m_writeNotifier) {
-        m_writeNotifier->setEnabled(false);
-        m_writeNotifier->deleteLater();
-        m_writeNotifier = nullptr;
-    }
-    m_pollTimer->stop();
-    m_backend->close();
-    m_lock->release();
-    m_open = false;
-    m_out.clear();
-    m_lastOutCount = 0;
-    m_hasModemLines = m_hasCounters = false;
+    m_session->close();
 }
 
 qint16 SerialCtl::CommPort() const {
@@ -226,7 +215,7 @@ void SerialCtl::setCommPort(qint16 port) {
     if (port < 1 || port > 16)
         throw Failure(QStringLiteral("ポート番号 %1 は使えません (1 から 16 まで)。").arg(port),
                       ErrorKind::Refused);
-    if (m_open && port != m_port)
+    if (m_session->isOpen() && port != m_port)
         throw Failure(QStringLiteral("ポートが開いている間はポート番号を変更できません。"),
                       ErrorKind::Refused);
     if (port != m_port) {
@@ -256,7 +245,7 @@ void SerialCtl::setRThreshold(qint16 value) {
         throw Failure(QStringLiteral("RThreshold に負の値 (%1) は設定できません。").arg(value),
                       ErrorKind::Refused);
     m_rthreshold = value;
-    if (value > 0 && m_in.size() >= value) {
+    if (value > 0 && m_session->input().size() >= value) {
         raise(CommReceive);
         deliverLater();
     }
@@ -279,7 +268,7 @@ QString SerialCtl::ParityReplace() const {
 
 void SerialCtl::setParityReplace(const QString& value) {
     m_parityReplace = firstCharacter(value);
-    m_replacement = encodeText(m_parityReplace, m_codePage);
+    m_session->setReplacement(encodeText(m_parityReplace, m_codePage));
 }
 
 bool SerialCtl::DTREnable() const {
@@ -287,8 +276,8 @@ bool SerialCtl::DTREnable() const {
 }
 
 void SerialCtl::setDTREnable(bool enable) {
-    if (m_open) {
-        const int rc = m_backend->setDtr(enable);
+    if (m_session->isOpen()) {
+        const int rc = m_session->setDtr(enable);
         if (rc < 0 && !noSuchControl(rc))
             throw Failure(QStringLiteral("%1 の DTR 信号を変更できません。理由: %2")
                               .arg(portName(), describeErrno(-rc)));
@@ -297,13 +286,13 @@ void SerialCtl::setDTREnable(bool enable) {
 }
 
 bool SerialCtl::CTSHolding() const {
-    int bits = 0;
-    return m_open && m_hasModemLines && m_backend->modemLines(bits) == 0 && (bits & LineCTS);
+    const int bits = m_session->modemLines();
+    return bits >= 0 && (bits & LineCTS);
 }
 
 bool SerialCtl::DSRHolding() const {
-    int bits = 0;
-    return m_open && m_hasModemLines && m_backend->modemLines(bits) == 0 && (bits & LineDSR);
+    const int bits = m_session->modemLines();
+    return bits >= 0 && (bits & LineDSR);
 }
 
 QByteArray SerialCtl::codePage() const {
@@ -312,7 +301,7 @@ QByteArray SerialCtl::codePage() const {
 
 void SerialCtl::setCodePage(const QByteArray& codePage) {
     m_codePage = codePage;
-    m_replacement = encodeText(m_parityReplace, m_codePage);
+    m_session->setReplacement(encodeText(m_parityReplace, m_codePage));
 }
 
 qint16 SerialCtl::CommEvent() const {
@@ -344,7 +333,8 @@ void SerialCtl::deliver() {
             emit Reconnected(m_reconnectDescription);
             continue;
         }
-        if (code == CommReceive && (m_rthreshold <= 0 || m_in.isEmpty()))
+        const QByteArray& in = m_session->input();
+        if (code == CommReceive && (m_rthreshold <= 0 || in.isEmpty()))
             continue;
         const quint64 takenBefore = m_takenCount;
         m_event = qint16(code);
@@ -352,11 +342,77 @@ void SerialCtl::deliver() {
         // A handler that took part of the data (InputLen) gets the rest
         // announced again, from the event loop rather than from here.
         if (code == CommReceive && m_takenCount != takenBefore && m_rthreshold > 0 &&
-            m_in.size() >= m_rthreshold)
+            m_session->input().size() >= m_rthreshold)
             again = true;
     }
     if (again) {
         raise(CommReceive);
         deliverLater();
     }
+}
+
+QByteArray SerialCtl::Input() {
+    const QByteArray taken = m_session->take(m_inputLen);
+    if (!taken.isEmpty())
+        ++m_takenCount;
+    return taken;
+}
+
+void SerialCtl::received() {
+    if (m_rthreshold > 0 && m_session->input().size() >= m_rthreshold)
+        raise(CommReceive);
+}
+
+qint16 SerialCtl::OutBufferCount() const {
+    return qint16(std::min(m_session->outCount(), 32767));
+}
+
+void SerialCtl::setOutput(const QString& text) {
+    if (!m_session->isOpen())
+        throw Failure(QStringLiteral("Com%1 は開いていないため送信できません。").arg(m_port));
+    queueOutput(encodeText(text, m_codePage), false);
+}
+
+void SerialCtl::setOutputBytes(const QByteArray& bytes) {
+    if (!m_session->isOpen())
+        throw Failure(QStringLiteral("Com%1 は開いていないため送信できません。").arg(m_port));
+    // A paced piece is timed from when it leaves.
+    queueOutput(bytes, true);
+}
+
+void SerialCtl::queueOutput(const QByteArray& bytes, bool atOnce) {
+    const int queued = m_session->queued();
+    if (queued + bytes.size() > sendLimit) {
+        raise(CommErrorTxFull);
+        deliverLater();
+        throw Failure(QStringLiteral("送信バッファーがいっぱいのため %1 バイトを送信できません "
+                                     "(未送信 %2 バイト)。")
+                          .arg(bytes.size())
+                          .arg(queued));
+    }
+    if (!bytes.isEmpty())
+        m_session->send(bytes, atOnce);
+}
+
+void SerialCtl::sendLevel(int before, int now) {
+    if (m_sthreshold > 0 && before >= m_sthreshold && now < m_sthreshold)
+        raise(CommSend);
+}
+
+void SerialCtl::lost(int error, bool reportedByCaller) {
+    if (m_rthreshold > 0 && !m_session->input().isEmpty())
+        raise(CommReceive);
+    // The kernel answers a vanished device with 0 or EIO, whichever call
+    // comes first; it is one loss and reads as one.
+    const QString told = m_session->backend().explain(error);
+    m_lossDescription =
+        !told.isEmpty() ? QStringLiteral("%1 との接続が切れました。%2").arg(portName(), told)
+        : lossKindOf(error) == ErrorKind::Lost ? describeDeviceError(ErrorKind::Lost, portName())
+                                               : QStringLiteral("%1 との接続が切れました。理由: %2")
+                                                     .arg(portName(), describeErrno(error));
+    if (m_reconnector->start(m_opened))
+        m_lossDescription += m_opened.port.remote
+                                 ? QStringLiteral("サーバーが応じると自動的に接続し直します。")
+                                 : QStringLiteral("同じデバイスが戻ると自動的に接続し直します。");
+    m_events.mark(reportedByCaller ? CommEventQueue::Closed : CommEventQueue::Lost);
 }

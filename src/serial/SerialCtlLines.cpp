@@ -4,7 +4,6 @@
 #include "platform/Failure.h"
 #include "platform/SystemError.h"
 
-#include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
 
@@ -15,26 +14,21 @@ constexpr int breakMs = 250;
 } // namespace
 
 void SerialCtl::discardOutput() {
-    if (!m_open)
-        return;
-    m_out.clear();
-    m_writeNotifier->setEnabled(false);
-    m_backend->flushOutput();
-    checkSendLevel();
+    m_session->discardOutput();
 }
 
 void SerialCtl::sendBreak() {
-    if (!m_open)
+    if (!m_session->isOpen())
         throw Failure(
             QStringLiteral("Com%1 は開いていないためﾌﾞﾚｰｸ信号を送れません。").arg(m_port));
-    const int rc = m_backend->setBreak(true);
+    const int rc = m_session->backend().setBreak(true);
     if (rc < 0)
         throw Failure(QStringLiteral("%1 でﾌﾞﾚｰｸ信号を送れません。理由: %2")
                           .arg(portName(), describeErrno(-rc)));
     // Ended from the event loop so the window does not wait out the break.
     QTimer::singleShot(breakMs, this, [this] {
-        if (m_open)
-            m_backend->setBreak(false);
+        if (m_session->isOpen())
+            m_session->backend().setBreak(false);
     });
 }
 
@@ -43,8 +37,8 @@ bool SerialCtl::RTSEnable() const {
 }
 
 void SerialCtl::setRTSEnable(bool enable) {
-    if (m_open && rtsIsOurs()) {
-        const int rc = m_backend->setRts(enable);
+    if (m_session->isOpen() && rtsIsOurs()) {
+        const int rc = m_session->backend().setRts(enable);
         if (rc < 0 && rc != -ENOTTY && rc != -EINVAL)
             throw Failure(QStringLiteral("%1 の RTS 信号を変更できません。理由: %2")
                               .arg(portName(), describeErrno(-rc)));

@@ -343,9 +343,10 @@ class Bed:
         if verb == "echo":
             line.echo = args[1] == "on"
             return "ok"
-        if verb == "talk":  # a line every N ms, numbered from 1; 0 stops
+        # A line every N ms, 0 stops. The numbers go on from the last talk:
+        # its tail may still be in the pipes when the next one starts.
+        if verb == "talk":
             line.talk_every = int(args[1]) / 1000.0
-            line.talk_count = 0
             return "ok"
         if verb == "flood":  # N numbered lines as fast as the guest takes them
             line.flood_left = int(args[1])

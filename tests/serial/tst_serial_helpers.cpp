@@ -1,9 +1,10 @@
 // The termios helpers (checked on the struct: a pty drops data bits and
 // parity enable), the order in which present devices become Com1, Com2 …,
-// UUCP lock files and how a replugged adapter is recognised.
+// UUCP lock files, how a replugged adapter is recognised and waited for.
 #include "serial/DeviceIdentity.h"
 #include "serial/PortLock.h"
 #include "serial/PortResolver.h"
+#include "serial/Reconnector.h"
 #include "serial/TermiosHelpers.h"
 
 #include <QDir>
@@ -191,7 +192,10 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(type);
         }
-        const QStringList present = presentSerialDevices(dev.path(), sys.path());
+        SystemPaths paths;
+        paths.dev = dev.path();
+        paths.sysTty = sys.path();
+        const QStringList present = presentSerialDevices(paths);
         QStringList names;
         for (const QString& path : present)
             names << QFileInfo(path).fileName();
@@ -252,7 +256,9 @@ private slots:
         if (!content.isNull())
             QVERIFY(writeFile(lockPath, content));
 
-        PortLock lock({run, var});
+        SystemPaths paths;
+        paths.lockDirs = QStringList{run, var};
+        PortLock lock(paths);
         const PortLock::Result result = lock.acquire(device);
         QCOMPARE(int(result.outcome), outcome);
         QCOMPARE(result.tookOver, tookOver);
@@ -304,14 +310,94 @@ private slots:
         QFETCH(bool, same);
         QTemporaryDir root;
         const QString prefix = was.contains("acm") ? "ttyACM" : "ttyUSB";
-        const QString sys = root.filePath("sys/class/tty");
+        SystemPaths sys;
+        sys.sysTty = root.filePath("sys/class/tty");
         // Read while plugged in; the unplug takes its sysfs entries away.
         const DeviceIdentity before = deviceIdentity(fakeTty(root.path(), prefix + "0", was), sys);
         QVERIFY(QDir(root.filePath("sys")).removeRecursively());
         const QString after = fakeTty(root.path(), prefix + "1", now);
         QCOMPARE(sameDevice(before, deviceIdentity(after, sys)), same);
     }
+
+    // The reconnector over a tree of its own: the adapter on ttyUSB0 is
+    // lost, then the tree shows `present` ("name spec" each).
+    void reconnectorWaitsForTheSameAdapter_data() {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QString>("reopened");
+        const QString ftdi = "layout=usbserial vendor=0403 product=6001 serial=A1 location=1-1 "
+                             "interface=00";
+        QTest::newRow("still away") << QStringList() << "";
+        QTest::newRow("same adapter on another node")
+            << QStringList{"ttyUSB3 " + ftdi} << "ttyUSB3";
+        QTest::newRow("another adapter on the old node")
+            << QStringList{"ttyUSB0 " + QString(ftdi).replace("A1", "B2")} << "";
+        QTest::newRow("two adapters with its serial number: no guess")
+            << QStringList{"ttyUSB1 " + ftdi,
+                           "ttyUSB2 " + QString(ftdi).replace("location=1-1", "location=1-3")}
+            << "";
+    }
+    void reconnectorWaitsForTheSameAdapter() {
+        QFETCH(QStringList, present);
+        QFETCH(QString, reopened);
+        QTemporaryDir root;
+        SystemPaths paths;
+        paths.dev = root.filePath("dev");
+        paths.sysTty = root.filePath("sys/class/tty");
+        const OpenedDevice lost = lostAdapter(root.path(), paths);
+        for (const QString& entry : present)
+            fakeTty(root.path(), entry.section(' ', 0, 0), entry.section(' ', 1));
+        QStringList tried;
+        Reconnector reconnector(paths, [&](const ResolvedPort& port) {
+            tried << QFileInfo(port.path).fileName();
+            return true;
+        });
+        QVERIFY(reconnector.start(lost));
+        reconnector.look();
+        QCOMPARE(tried.join(','), reopened);
+        QCOMPARE(reconnector.waiting(), reopened.isEmpty());
+    }
+
+    // A device that is back but keeps refusing is tried on a growing delay,
+    // then only on events; stopping (the user acted) ends the wait at once.
+    void reconnectorBacksOffAndStops() {
+        QTemporaryDir root;
+        SystemPaths paths;
+        paths.dev = root.filePath("dev");
+        paths.sysTty = root.filePath("sys/class/tty");
+        const OpenedDevice lost = lostAdapter(root.path(), paths);
+        fakeTty(root.path(), "ttyUSB1", lostSpec);
+        int tries = 0;
+        Reconnector reconnector(paths, [&](const ResolvedPort&) { return ++tries < 0; });
+        QVERIFY(reconnector.start(lost));
+        QList<int> delays;
+        for (int look = 0; look < 12; ++look) {
+            reconnector.look();
+            delays << reconnector.nextLookIn();
+        }
+        QCOMPARE(delays,
+                 QList<int>({200, 400, 800, 1600, 2000, 2000, 2000, 2000, 2000, 2000, -1, -1}));
+        QCOMPARE(tries, 12);
+        QVERIFY(reconnector.waiting());
+        reconnector.stop();
+        reconnector.look();
+        QCOMPARE(tries, 12);
+        QVERIFY(!reconnector.waiting());
+        QCOMPARE(reconnector.nextLookIn(), -1);
+    }
+
+private:
+    const QString lostSpec = "layout=usbserial vendor=0403 product=6001 serial=A1 location=1-1 "
+                             "interface=00";
+    // Opened as Com1 from ttyUSB0, then unplugged.
+    OpenedDevice lostAdapter(const QString& root, const SystemPaths& paths) {
+        ResolvedPort port;
+        port.path = port.display = fakeTty(root, "ttyUSB0", lostSpec);
+        const OpenedDevice opened = OpenedDevice::of(1, port, paths);
+        QDir(root + "/sys").removeRecursively();
+        QFile::remove(port.path);
+        return opened;
+    }
 };
 
-QTEST_APPLESS_MAIN(SerialHelpersTest)
+QTEST_GUILESS_MAIN(SerialHelpersTest)
 #include "tst_serial_helpers.moc"

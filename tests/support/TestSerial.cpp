@@ -30,9 +30,9 @@ void linkFakePorts() {
 
 TestSerial::TestSerial(const QByteArray& codePage) : TestSerial(new FakeSerialBackend, codePage) {}
 
+// The links are in place before the component reads where they are.
 TestSerial::TestSerial(FakeSerialBackend* backend, const QByteArray& codePage)
-    : SerialCtl(std::unique_ptr<SerialBackend>(backend)), line(*backend) {
-    linkFakePorts();
+    : SerialCtl((linkFakePorts(), std::unique_ptr<SerialBackend>(backend))), line(*backend) {
     setCodePage(codePage);
 }
 

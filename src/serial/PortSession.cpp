@@ -1,20 +1,18 @@
-// The component's I/O pumps: received data from the reader thread into the
-// receive buffer, the send queue onto the line, the modem lines and counters
-// polled, and a loss taken in whole.
-#include "serial/SerialCtl.h"
+#include "serial/PortSession.h"
 
-#include "platform/CodePage.h"
-#include "platform/Failure.h"
-#include "platform/SystemError.h"
+#include "serial/ISerialCtl.h"
+#include "serial/TermiosHelpers.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace {
 
+constexpr int pollInterval = 30;
 // What is still read from a line that has gone, after the reader stopped.
 constexpr long finalReadSize = 64 * 1024;
 constexpr int finalReads = 4;
@@ -23,16 +21,96 @@ constexpr long takeSize = 64 * 1024;
 
 } // namespace
 
-QByteArray SerialCtl::Input() {
+PortSession::PortSession(std::unique_ptr<SerialBackend> backend, std::unique_ptr<PortLock> lock,
+                         Owner& owner, QObject* parent)
+    : QObject(parent), m_backend(std::move(backend)), m_lock(std::move(lock)), m_owner(owner) {
+    m_pollTimer = new QTimer(this);
+    m_pollTimer->setInterval(pollInterval);
+    connect(m_pollTimer, &QTimer::timeout, this, &PortSession::onPoll);
+}
+
+PortSession::~PortSession() {
+    m_reader.reset();
+    m_backend->close();
+}
+
+PortSession::Applied PortSession::apply(const LineConfig& config, const LineConfig* restore) {
+    Applied result;
+    int rc = m_backend->apply(config);
+    if (rc < 0) {
+        result.applyError = -rc;
+        // A line that has gone keeps nothing worth restoring.
+        if (restore && !(m_open && rc == -EIO))
+            m_backend->apply(*restore);
+        return result;
+    }
+    rc = m_backend->readBack(result.actual);
+    if (rc < 0) {
+        result.readBackError = -rc;
+        // Refused sets keep the old value, so the port gets it back too.
+        if (restore)
+            m_backend->apply(*restore);
+        return result;
+    }
+    LineConfig sameRate = result.actual;
+    sameRate.speed = config.speed;
+    if (sameRate != config || !rateWithinTolerance(config.speed, result.actual.speed)) {
+        result.kept = true;
+        if (restore)
+            m_backend->apply(*restore);
+        return result;
+    }
+    // A rate a little off is what UARTs make; the request stands.
+    m_applied = config;
+    return result;
+}
+
+void PortSession::start(bool dtr) {
+    const int dtrSet = m_backend->setDtr(dtr);
+    Q_UNUSED(dtrSet); // a pty has no DTR; a real failure shows in DTREnable's set
+
+    m_hasModemLines = m_backend->modemLines(m_lines) == 0;
+    m_hasCounters = m_backend->counters(m_counters) == 0;
+    m_marking = m_backend->marksLineErrors();
+    m_decoder.reset();
+    m_out.clear();
+    m_lastOutCount = 0;
+
+    m_inFull = false;
+    m_reader = std::make_unique<SerialReader>(*m_backend, queueLimit, [this] { takeLater(); });
+    m_writeNotifier = new QSocketNotifier(m_backend->fd(), QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &PortSession::onWritable);
+    m_open = true;
+    if (m_hasModemLines || m_hasCounters)
+        m_pollTimer->start();
+}
+
+void PortSession::close() {
+    stopReading();
+    // The notifier goes first: one left on a hung-up descriptor fires endlessly.
+    if (m_writeNotifier) {
+        m_writeNotifier->setEnabled(false);
+        m_writeNotifier->deleteLater();
+        m_writeNotifier = nullptr;
+    }
+    m_pollTimer->stop();
+    m_backend->close();
+    m_lock->release();
+    m_open = false;
+    m_out.clear();
+    m_lastOutCount = 0;
+    m_hasModemLines = m_hasCounters = false;
+}
+
+QByteArray PortSession::take(int most) {
     QByteArray taken;
-    if (m_inputLen == 0 || m_inputLen >= m_in.size()) {
+    if (most == 0 || most >= m_in.size()) {
         taken = std::exchange(m_in, QByteArray());
     } else {
-        taken = m_in.left(m_inputLen);
-        m_in.remove(0, m_inputLen);
+        taken = m_in.left(most);
+        m_in.remove(0, most);
     }
-    if (!taken.isEmpty())
-        ++m_takenCount;
     if (m_inFull && m_in.size() < receiveLimit) {
         m_inFull = false;
         takeLater();
@@ -40,7 +118,7 @@ QByteArray SerialCtl::Input() {
     return taken;
 }
 
-void SerialCtl::onReceived() {
+void PortSession::onReceived() {
     if (!m_reader)
         return; // posted before the port closed
     // A bounded share per round, so a flood does not hold the event loop.
@@ -53,20 +131,20 @@ void SerialCtl::onReceived() {
     } else if (batch.more && m_in.size() >= receiveLimit) {
         // The receive buffer is full: the rest waits until the program takes data.
         if (!m_inFull)
-            raise(CommErrorRxOverflow);
+            m_owner.raise(CommErrorRxOverflow);
         m_inFull = true;
     } else if (batch.more) {
         takeLater();
     }
-    deliver();
+    m_owner.deliver();
 }
 
-void SerialCtl::takeLater() {
-    QMetaObject::invokeMethod(this, &SerialCtl::onReceived, Qt::QueuedConnection);
+void PortSession::takeLater() {
+    QMetaObject::invokeMethod(this, &PortSession::onReceived, Qt::QueuedConnection);
 }
 
 // Stops the reader thread; what it read is received all the same.
-void SerialCtl::stopReading() {
+void PortSession::stopReading() {
     if (!m_reader)
         return;
     m_reader->stop();
@@ -76,14 +154,13 @@ void SerialCtl::stopReading() {
         consume(rest.constData(), long(rest.size()));
 }
 
-void SerialCtl::consume(const char* data, long size) {
+void PortSession::consume(const char* data, long size) {
     if (!m_marking) {
         // Nothing is marked, not even a data FF.
         if (std::memchr(data, '\x1a', size_t(size)))
-            raise(CommEOF);
+            m_owner.raise(CommEOF);
         m_in.append(data, size);
-        if (m_rthreshold > 0 && m_in.size() >= m_rthreshold)
-            raise(CommReceive);
+        m_owner.received();
         return;
     }
     QByteArray bytes;
@@ -101,75 +178,57 @@ void SerialCtl::consume(const char* data, long size) {
         }
         for (const ParmrkDecoder::Mark mark : marks) {
             if (mark == ParmrkDecoder::Mark::Break) {
-                raise(CommErrorBreak);
+                m_owner.raise(CommErrorBreak);
             } else if (parity > 0) {
                 --parity;
-                raise(CommErrorParity);
+                m_owner.raise(CommErrorParity);
             } else if (frame > 0) {
                 --frame;
-                raise(CommErrorFraming);
+                m_owner.raise(CommErrorFraming);
             } else {
-                raise(m_applied.parity != 'n' ? CommErrorParity : CommErrorFraming);
+                m_owner.raise(m_applied.parity != 'n' ? CommErrorParity : CommErrorFraming);
             }
         }
     }
     if (bytes.contains('\x1a'))
-        raise(CommEOF);
+        m_owner.raise(CommEOF);
     m_in.append(bytes);
-    if (m_rthreshold > 0 && m_in.size() >= m_rthreshold)
-        raise(CommReceive);
+    m_owner.received();
 }
 
-int SerialCtl::kernelOutQueue() const {
+int PortSession::kernelOutQueue() const {
     int bytes = 0;
     if (!m_open || m_backend->outQueue(bytes) != 0)
         return 0;
     return std::max(bytes, 0);
 }
 
-qint16 SerialCtl::OutBufferCount() const {
-    if (!m_open)
-        return 0;
-    return qint16(std::min(m_out.size() + kernelOutQueue(), qsizetype(32767)));
+int PortSession::outCount() const {
+    return m_open ? int(m_out.size()) + kernelOutQueue() : 0;
 }
 
-void SerialCtl::setOutput(const QString& text) {
-    if (!m_open)
-        throw Failure(QStringLiteral("Com%1 は開いていないため送信できません。").arg(m_port));
-    queueOutput(encodeText(text, m_codePage));
-}
-
-void SerialCtl::setOutputBytes(const QByteArray& bytes) {
-    if (!m_open)
-        throw Failure(QStringLiteral("Com%1 は開いていないため送信できません。").arg(m_port));
+void PortSession::send(const QByteArray& bytes, bool atOnce) {
     const bool idle = m_out.isEmpty();
-    queueOutput(bytes);
-    // A paced piece is timed from when it leaves, so an idle line takes it at
-    // once; a failure is left to the write notifier to report.
-    if (idle && !m_out.isEmpty()) {
+    m_out.append(bytes);
+    m_lastOutCount = int(m_out.size()) + kernelOutQueue();
+    m_writeNotifier->setEnabled(true);
+    if (atOnce && idle) {
         const long n = m_backend->write(m_out.constData(), long(m_out.size()));
         if (n > 0)
             m_out.remove(0, n);
     }
 }
 
-void SerialCtl::queueOutput(const QByteArray& bytes) {
-    if (m_out.size() + bytes.size() > sendLimit) {
-        raise(CommErrorTxFull);
-        deliverLater();
-        throw Failure(QStringLiteral("送信バッファーがいっぱいのため %1 バイトを送信できません "
-                                     "(未送信 %2 バイト)。")
-                          .arg(bytes.size())
-                          .arg(m_out.size()));
-    }
-    if (bytes.isEmpty())
+void PortSession::discardOutput() {
+    if (!m_open)
         return;
-    m_out.append(bytes);
-    m_lastOutCount = int(m_out.size()) + kernelOutQueue();
-    m_writeNotifier->setEnabled(true);
+    m_out.clear();
+    m_writeNotifier->setEnabled(false);
+    m_backend->flushOutput();
+    checkSendLevel();
 }
 
-void SerialCtl::onWritable() {
+void PortSession::onWritable() {
     while (m_open && !m_out.isEmpty()) {
         const long n = m_backend->write(m_out.constData(), long(m_out.size()));
         if (n > 0) {
@@ -180,7 +239,7 @@ void SerialCtl::onWritable() {
             break;
         } else {
             lose(int(-n));
-            deliver();
+            m_owner.deliver();
             return;
         }
     }
@@ -190,17 +249,16 @@ void SerialCtl::onWritable() {
             m_pollTimer->start();
     }
     checkSendLevel();
-    deliver();
+    m_owner.deliver();
 }
 
-void SerialCtl::checkSendLevel() {
+void PortSession::checkSendLevel() {
     const int count = int(m_out.size()) + kernelOutQueue();
-    if (m_sthreshold > 0 && m_lastOutCount >= m_sthreshold && count < m_sthreshold)
-        raise(CommSend);
+    m_owner.sendLevel(m_lastOutCount, count);
     m_lastOutCount = count;
 }
 
-void SerialCtl::onPoll() {
+void PortSession::onPoll() {
     if (m_open && m_hasModemLines)
         pollModemLines();
     if (m_open && m_hasCounters)
@@ -210,10 +268,19 @@ void SerialCtl::onPoll() {
         if (!m_hasModemLines && !m_hasCounters && m_lastOutCount == 0)
             m_pollTimer->stop();
     }
-    deliver();
+    m_owner.deliver();
 }
 
-void SerialCtl::pollModemLines() {
+int PortSession::modemLines() {
+    int bits = 0;
+    return m_open && m_hasModemLines && m_backend->modemLines(bits) == 0 ? bits : -1;
+}
+
+int PortSession::setDtr(bool on) {
+    return m_backend->setDtr(on);
+}
+
+void PortSession::pollModemLines() {
     int bits = 0;
     const int rc = m_backend->modemLines(bits);
     if (rc == -EIO) {
@@ -227,16 +294,16 @@ void SerialCtl::pollModemLines() {
     const int changed = bits ^ m_lines;
     m_lines = bits;
     if (changed & LineCTS)
-        raise(CommCTS);
+        m_owner.raise(CommCTS);
     if (changed & LineDSR)
-        raise(CommDSR);
+        m_owner.raise(CommDSR);
     if (changed & LineCD)
-        raise(CommCD);
+        m_owner.raise(CommCD);
     if (changed & LineRI)
-        raise(CommRing);
+        m_owner.raise(CommRing);
 }
 
-void SerialCtl::pollCounters() {
+void PortSession::pollCounters() {
     LineCounters now;
     const int rc = m_backend->counters(now);
     if (rc == -EIO) {
@@ -249,17 +316,17 @@ void SerialCtl::pollCounters() {
     }
     // Transition counters catch pulses shorter than the poll interval.
     if (now.cts != m_counters.cts)
-        raise(CommCTS);
+        m_owner.raise(CommCTS);
     if (now.dsr != m_counters.dsr)
-        raise(CommDSR);
+        m_owner.raise(CommDSR);
     if (now.dcd != m_counters.dcd)
-        raise(CommCD);
+        m_owner.raise(CommCD);
     if (now.rng != m_counters.rng)
-        raise(CommRing);
+        m_owner.raise(CommRing);
     if (now.overrun != m_counters.overrun)
-        raise(CommErrorOverrun);
+        m_owner.raise(CommErrorOverrun);
     if (now.bufOverrun != m_counters.bufOverrun)
-        raise(CommErrorRxOverflow);
+        m_owner.raise(CommErrorRxOverflow);
     if (m_marking) {
         // frame, parity and break are matched to marked bytes as they are read.
         now.frame = m_counters.frame;
@@ -268,16 +335,16 @@ void SerialCtl::pollCounters() {
     } else {
         // Nothing marks the bytes (a remote port): the counters alone tell.
         if (now.brk != m_counters.brk)
-            raise(CommErrorBreak);
+            m_owner.raise(CommErrorBreak);
         if (now.frame != m_counters.frame)
-            raise(CommErrorFraming);
+            m_owner.raise(CommErrorFraming);
         if (now.parity != m_counters.parity)
-            raise(CommErrorParity);
+            m_owner.raise(CommErrorParity);
     }
     m_counters = now;
 }
 
-void SerialCtl::lose(int error, bool reportedByCaller) {
+void PortSession::lose(int error, bool reportedByCaller) {
     if (!m_open)
         return;
     stopReading();
@@ -294,20 +361,6 @@ void SerialCtl::lose(int error, bool reportedByCaller) {
             break;
         }
     }
-    if (m_rthreshold > 0 && !m_in.isEmpty())
-        raise(CommReceive);
-    // The kernel answers a vanished device with 0 or EIO, whichever call
-    // comes first; it is one loss and reads as one.
-    const QString told = m_backend->explain(error);
-    m_lossDescription =
-        !told.isEmpty() ? QStringLiteral("%1 との接続が切れました。%2").arg(portName(), told)
-        : lossKindOf(error) == ErrorKind::Lost ? describeDeviceError(ErrorKind::Lost, portName())
-                                               : QStringLiteral("%1 との接続が切れました。理由: %2")
-                                                     .arg(portName(), describeErrno(error));
-    closePort();
-    if (m_reconnector->start(m_opened))
-        m_lossDescription += m_opened.port.remote
-                                 ? QStringLiteral("サーバーが応じると自動的に接続し直します。")
-                                 : QStringLiteral("同じデバイスが戻ると自動的に接続し直します。");
-    m_events.mark(reportedByCaller ? CommEventQueue::Closed : CommEventQueue::Lost);
+    close();
+    m_owner.lost(error, reportedByCaller);
 }
