@@ -1,10 +1,12 @@
 #include "datapath/DataPath.h"
 
+#include "datapath/LineStamps.h"
 #include "datapath/TextTarget.h"
 #include "platform/Failure.h"
 #include "platform/Prompts.h"
 #include "serial/ISerialCtl.h"
 
+#include <QDateTime>
 #include <algorithm>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -156,9 +158,15 @@ CommEventText commEventText(int code) {
 }
 
 TerminalSession::TerminalSession(TextTarget& term, DataPathHost& host, const QByteArray& codePage)
-    : m_term(term), m_host(host), m_decoder(codePage) {}
+    : m_term(term), m_host(host), m_decoder(std::make_unique<StreamDecoder>(codePage)) {}
 
-void TerminalSession::append(QString data) {
+bool TerminalSession::endsLine(int length) const {
+    return length <= 0 || m_term.charAt(length - 1).unicode() == LF;
+}
+
+void TerminalSession::append(QString data, qint64 readMs) {
+    if (m_partialShown > 0)
+        endHexRow();
     boundContent(m_term);
     const int n = m_term.TextLength();
 
@@ -174,52 +182,143 @@ void TerminalSession::append(QString data) {
             m_term.charAt(n - 2).isHighSurrogate())
             width = 2;
     }
+    if (m_stamps) {
+        bool atLineStart = endsLine(n - width);
+        data = insertStamps(data, stampText(readMs ? readMs : QDateTime::currentMSecsSinceEpoch()),
+                            atLineStart);
+    }
     m_term.setSelStart(n - width);
     if (width > 0)
         m_term.setSelLength(width);
     m_term.setSelText(data);
 
     if (m_host.logOpen() && !data.isEmpty())
-        writeLog(encodeText(data, codePage()));
+        writeLog(encodeText(data, codePage()), false);
 
     m_term.setSelStart(m_term.TextLength());
 }
 
-void TerminalSession::writeLog(const QByteArray& bytes) {
-    if (m_logRetrying) {
-        m_logQueued += bytes;
+void TerminalSession::writeLog(const QByteArray& bytes, bool raw) {
+    LogRetry& retry = raw ? m_rawRetry : m_logRetry;
+    if (retry.active) {
+        retry.queued += bytes;
         return;
     }
     QByteArray pending = bytes;
     QString error;
-    m_logRetrying = true;
+    retry.active = true;
     for (;;) {
         qsizetype written = 0;
-        const bool done = m_host.writeLog(pending, &error, &written);
+        const bool done = raw ? m_host.writeRawLog(pending, &error, &written)
+                              : m_host.writeLog(pending, &error, &written);
         // What reached the log before a failure is not written again.
         pending.remove(0, written);
         if (done) {
-            if (m_logQueued.isEmpty())
+            if (retry.queued.isEmpty())
                 break;
-            pending = m_logQueued;
-            m_logQueued.clear();
+            pending = retry.queued;
+            retry.queued.clear();
             continue;
         }
         const int answer = m_host.prompts().messageBox(error, appTitle(), MsgButtons::RetryCancel,
                                                        MsgIcon::Critical);
         if (answer != AnswerRetry) {
-            m_logRetrying = false;
-            m_logQueued.clear();
-            m_host.closeLog();
+            retry = LogRetry();
+            if (raw)
+                m_host.closeRawLog();
+            else
+                m_host.closeLog();
             return;
         }
     }
-    m_logRetrying = false;
-    m_logQueued.clear();
+    retry = LogRetry();
 }
 
-void TerminalSession::receive(const QByteArray& bytes) {
-    append(m_decoder.decode(bytes));
+QString TerminalSession::decode(const QByteArray& bytes) {
+    QString text;
+    qsizetype from = 0;
+    // A new set waits until the character begun in the old one is whole.
+    while (!m_nextCodePage.isEmpty()) {
+        if (m_decoder->heldBytes() == 0) {
+            m_decoder = std::make_unique<StreamDecoder>(m_nextCodePage);
+            m_nextCodePage.clear();
+            break;
+        }
+        if (from == bytes.size())
+            return text;
+        text += m_decoder->decode(bytes.mid(from, 1));
+        ++from;
+    }
+    return text + m_decoder->decode(from == 0 ? bytes : bytes.mid(from));
+}
+
+void TerminalSession::setCodePage(const QByteArray& codePage) {
+    m_nextCodePage = codePage == m_decoder->codePage() ? QByteArray() : codePage;
+    if (!m_nextCodePage.isEmpty())
+        decode(QByteArray());
+}
+
+void TerminalSession::receive(const QByteArray& bytes, qint64 readMs) {
+    if (bytes.isEmpty())
+        return;
+    if (m_host.rawLogOpen())
+        writeLog(bytes, true);
+    if (!readMs)
+        readMs = QDateTime::currentMSecsSinceEpoch();
+    if (m_hex) {
+        showHex(bytes, readMs);
+        return;
+    }
+    m_rows.skip(bytes.size());
+    append(decode(bytes), readMs);
+}
+
+QString TerminalSession::hexLine(const HexRows::Row& row) const {
+    return (m_stamps ? stampText(row.readMs) : QString()) + row.text + QStringLiteral("\r\n");
+}
+
+// Completed rows are shown and logged; the row being filled is shown after
+// them and replaced as it grows.
+void TerminalSession::showHex(const QByteArray& bytes, qint64 readMs) {
+    QString done;
+    if (m_partialShown == 0 && !endsLine(m_term.TextLength()))
+        done += QStringLiteral("\r\n");
+    for (const HexRows::Row& row : m_rows.add(bytes, readMs))
+        done += hexLine(row);
+    const HexRows::Row partial = m_rows.partial();
+    const QString growing = partial.text.isEmpty() ? QString() : hexLine(partial);
+
+    boundContent(m_term);
+    const int n = m_term.TextLength();
+    m_term.setSelStart(n - m_partialShown);
+    if (m_partialShown > 0)
+        m_term.setSelLength(m_partialShown);
+    m_term.setSelText(done + growing);
+    m_partialShown = int(growing.size());
+    if (m_host.logOpen() && !done.isEmpty())
+        writeLog(encodeText(done, codePage()), false);
+    m_term.setSelStart(m_term.TextLength());
+}
+
+void TerminalSession::endHexRow() {
+    const HexRows::Row row = m_rows.endRow();
+    if (row.text.isEmpty())
+        return;
+    // The row is on screen already; only the log is behind.
+    m_partialShown = 0;
+    if (m_host.logOpen())
+        writeLog(encodeText(hexLine(row), codePage()), false);
+}
+
+void TerminalSession::setHexView(bool on) {
+    if (!on)
+        endHexRow();
+    m_hex = on;
+}
+
+void TerminalSession::portOpened() {
+    endHexRow();
+    m_rows.restart();
 }
 
 void TerminalSession::onComm(ISerialCtl& serial) {
@@ -280,7 +379,7 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
     } catch (const Failure&) {
     }
     if (threshold < 1) {
-        m_decoder.reset();
+        m_decoder->reset();
         return;
     }
     // What the component still buffers and a character cut short by the close
@@ -290,8 +389,17 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
         rest = serial.Input();
     } catch (const Failure&) {
     }
-    QString text = m_decoder.decode(rest);
-    text += m_decoder.flush();
+    if (m_host.rawLogOpen() && !rest.isEmpty())
+        writeLog(rest, true);
+    if (m_hex) {
+        showHex(rest, QDateTime::currentMSecsSinceEpoch());
+        endHexRow();
+        m_decoder->reset();
+        return;
+    }
+    m_rows.skip(rest.size());
+    QString text = decode(rest);
+    text += m_decoder->flush();
     if (!text.isEmpty())
         append(text);
 }
@@ -311,6 +419,14 @@ void TerminalSession::keyPress(int& keyCode, ISerialCtl& serial) {
         LineStarted = true;
         append(QString(QChar(CR)));
     }
+    if (LocalEcho && m_partialShown > 0)
+        endHexRow();
+    // An echoed line is stamped when its first character is typed; typed
+    // text is not logged, and neither is its stamp.
+    const int length = m_term.TextLength();
+    const bool drawn = keyCode == '\t' || (keyCode >= 0x20 && keyCode != 0x7F);
+    if (LocalEcho && m_stamps && drawn && m_term.SelStart() == length && endsLine(length))
+        m_term.setSelText(stampText(QDateTime::currentMSecsSinceEpoch()));
 
     if (keyCode == CR) {
         LineBuffer += QChar(CR);

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "datapath/HexRows.h"
 #include "platform/CodePage.h"
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 
 class ISerialCtl;
 class Prompts;
@@ -27,6 +29,10 @@ public:
     virtual void clearStatusSoon() = 0;
     // Every received chunk as the port gave it, before it is shown.
     virtual void bytesReceived(const QByteArray& bytes) { Q_UNUSED(bytes); }
+    // The raw log: every byte read, unchanged. As writeLog for the capture log.
+    virtual bool rawLogOpen() const { return false; }
+    virtual bool writeRawLog(const QByteArray&, QString*, qsizetype*) { return false; }
+    virtual void closeRawLog() {}
 };
 
 // A comm event's text for the status panel; errors also raise a prompt.
@@ -49,10 +55,26 @@ public:
     bool LineStarted = false;
 
     // Puts text at the end of the terminal, edited for the control, and
-    // appends the same edited text to the open log.
-    void append(QString data);
-    // Received bytes; a character cut between two reads waits for its rest.
-    void receive(const QByteArray& bytes);
+    // appends the same edited text to the open log. `readMs` is when its
+    // first character was read (ms since the epoch), 0 for now.
+    void append(QString data, qint64 readMs = 0);
+    // Bytes read at `readMs`; a character cut between two reads waits for its
+    // rest.
+    void receive(const QByteArray& bytes, qint64 readMs = 0);
+
+    // Each line starts with the time its first character was read.
+    void setTimestamps(bool on) { m_stamps = on; }
+    bool timestamps() const { return m_stamps; }
+    // Received bytes show as hex rows; text decoding resumes where it was.
+    void setHexView(bool on);
+    bool hexView() const { return m_hex; }
+    // The line has been silent: the hex row being filled ends.
+    void endHexRow();
+    // The port opened: hex offsets count from here.
+    void portOpened();
+    // Received text, echoed text and the log use this set from the next
+    // character boundary on.
+    void setCodePage(const QByteArray& codePage);
 
     // The comm event handler.
     void onComm(ISerialCtl& serial);
@@ -61,18 +83,31 @@ public:
     // txtTerm_KeyPress: keyCode is in/out (0 drops the key).
     void keyPress(int& keyCode, ISerialCtl& serial);
 
-    const QByteArray& codePage() const { return m_decoder.codePage(); }
+    const QByteArray& codePage() const { return m_decoder->codePage(); }
 
 private:
-    void writeLog(const QByteArray& bytes);
+    // A log write that failed is being retried behind a modal box. What
+    // arrives meanwhile waits in `queued`, so the log keeps the order of the
+    // screen and no second box opens.
+    struct LogRetry {
+        bool active = false;
+        QByteArray queued;
+    };
+    void writeLog(const QByteArray& bytes, bool raw);
+    QString decode(const QByteArray& bytes);
+    void showHex(const QByteArray& bytes, qint64 readMs);
+    QString hexLine(const HexRows::Row& row) const;
+    bool endsLine(int length) const;
 
     TextTarget& m_term;
     DataPathHost& m_host;
-    StreamDecoder m_decoder;
+    std::unique_ptr<StreamDecoder> m_decoder;
+    QByteArray m_nextCodePage; // waiting for a character boundary
     bool m_promptOpen = false;
-    // A log write that failed is being retried behind a modal box. Text that
-    // arrives meanwhile waits in `m_logQueued`, so the log keeps the order of
-    // the screen and no second box opens.
-    bool m_logRetrying = false;
-    QByteArray m_logQueued;
+    LogRetry m_logRetry;
+    LogRetry m_rawRetry;
+    bool m_stamps = false;
+    bool m_hex = false;
+    HexRows m_rows;
+    int m_partialShown = 0; // units of the growing hex row at the end
 };

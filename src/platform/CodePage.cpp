@@ -2,6 +2,8 @@
 
 #include <QStringEncoder>
 #include <cstdlib>
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 
 namespace {
 
@@ -19,6 +21,53 @@ bool isShiftJis(const QByteArray& codePage) {
 bool isUtf8(const QByteArray& codePage) {
     const QByteArray lower = codePage.toLower();
     return lower == "utf-8" || lower == "utf8";
+}
+
+bool isJapaneseMultibyte(const QByteArray& codePage) {
+    const QByteArray lower = codePage.toLower();
+    return isShiftJis(codePage) || lower == "euc-jp" || lower == "iso-2022-jp";
+}
+
+// ICU's own substitute for an invalid byte is U+001A in these sets, which
+// the terminal does not show: the byte would vanish.
+void toReplacementCharacter(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
+                            UConverterCallbackReason reason, UErrorCode* error) {
+    if (reason > UCNV_IRREGULAR)
+        return;
+    static const UChar replacement = 0xFFFD;
+    *error = U_ZERO_ERROR;
+    ucnv_cbToUWriteUChars(args, &replacement, 1, 0, error);
+}
+
+UConverter* openConverter(const QByteArray& codePage) {
+    UErrorCode error = U_ZERO_ERROR;
+    UConverter* converter = ucnv_open(codePage.constData(), &error);
+    if (U_FAILURE(error))
+        return nullptr;
+    ucnv_setToUCallBack(converter, toReplacementCharacter, nullptr, nullptr, nullptr, &error);
+    return converter;
+}
+
+// Decodes with ICU; `flush` ends the stream, showing a cut character.
+QString icuDecode(UConverter* converter, const QByteArray& bytes, bool flush) {
+    // Each byte gives at most one unit, plus what the converter held before.
+    QString text(bytes.size() + 8, Qt::Uninitialized);
+    const char* source = bytes.constData();
+    const char* const sourceEnd = source + bytes.size();
+    auto* const begin = reinterpret_cast<UChar*>(text.data());
+    UChar* target = begin;
+    for (;;) {
+        UErrorCode error = U_ZERO_ERROR;
+        ucnv_toUnicode(converter, &target, begin + text.size(), &source, sourceEnd, nullptr, flush,
+                       &error);
+        if (error != U_BUFFER_OVERFLOW_ERROR)
+            break;
+        const qsizetype used = target - reinterpret_cast<UChar*>(text.data());
+        text.resize(text.size() * 2);
+        target = reinterpret_cast<UChar*>(text.data()) + used;
+    }
+    text.truncate(target - reinterpret_cast<UChar*>(text.data()));
+    return text;
 }
 
 bool isSjisLead(unsigned char byte) {
@@ -89,6 +138,20 @@ QByteArray systemCodePage() {
 }
 
 QByteArray encodeText(const QString& text, const QByteArray& codePage) {
+    if (isJapaneseMultibyte(codePage)) {
+        if (UConverter* converter = openConverter(codePage)) {
+            QByteArray bytes(text.size() * 4 + 8, Qt::Uninitialized);
+            UErrorCode error = U_ZERO_ERROR;
+            const int32_t length = ucnv_fromUChars(converter, bytes.data(), int32_t(bytes.size()),
+                                                   reinterpret_cast<const UChar*>(text.constData()),
+                                                   int32_t(text.size()), &error);
+            ucnv_close(converter);
+            if (U_SUCCESS(error)) {
+                bytes.truncate(length);
+                return bytes;
+            }
+        }
+    }
     QStringEncoder encoder(codePage.constData());
     if (!encoder.isValid())
         return text.toUtf8();
@@ -102,17 +165,27 @@ QString decodeText(const QByteArray& bytes, const QByteArray& codePage) {
     return decoder.decode(bytes);
 }
 
+void StreamDecoder::CloseConverter::operator()(UConverter* converter) const {
+    ucnv_close(converter);
+}
+
 StreamDecoder::StreamDecoder(const QByteArray& codePage)
     : m_codePage(codePage), m_decoder(codePage.constData()) {
-    if (!m_decoder.isValid()) {
+    if (isJapaneseMultibyte(codePage))
+        m_icu.reset(openConverter(codePage));
+    if (!m_icu && !m_decoder.isValid()) {
         m_codePage = QByteArrayLiteral("UTF-8");
         m_decoder = QStringDecoder(QStringDecoder::Utf8);
     }
 }
 
+StreamDecoder::~StreamDecoder() = default;
+
 QString StreamDecoder::decode(const QByteArray& chunk) {
     if (chunk.isEmpty())
         return QString();
+    if (m_icu)
+        return icuDecode(m_icu.get(), chunk, false);
     QByteArray bytes = m_held.isEmpty() ? chunk : m_held + chunk;
     const int tail = incompleteTail(bytes, m_codePage);
     m_held = bytes.right(tail);
@@ -123,6 +196,11 @@ QString StreamDecoder::decode(const QByteArray& chunk) {
 }
 
 QString StreamDecoder::flush() {
+    if (m_icu) {
+        const QString text = icuDecode(m_icu.get(), QByteArray(), true);
+        reset();
+        return text;
+    }
     QString text;
     if (!m_held.isEmpty()) {
         // A cut character cannot be decoded; it shows as a replacement mark
@@ -138,4 +216,14 @@ QString StreamDecoder::flush() {
 void StreamDecoder::reset() {
     m_held.clear();
     m_decoder.resetState();
+    if (m_icu)
+        ucnv_resetToUnicode(m_icu.get());
+}
+
+int StreamDecoder::heldBytes() const {
+    if (!m_icu)
+        return int(m_held.size());
+    UErrorCode error = U_ZERO_ERROR;
+    const int32_t held = ucnv_toUCountPending(m_icu.get(), &error);
+    return U_SUCCESS(error) ? held : 0;
 }

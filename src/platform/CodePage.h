@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringDecoder>
+#include <memory>
+
+struct UConverter;
 
 // The system's multibyte code page: Shift-JIS ("windows-31j") when the
 // user's locale is Japanese, otherwise the locale's own character set, and
@@ -13,22 +16,40 @@ QByteArray systemCodePage();
 QByteArray codePageForLocale(const QByteArray& lcAll, const QByteArray& lcCtype,
                              const QByteArray& lang);
 
+// The character sets the user can choose for the line, as code page names.
+inline const QByteArray ShiftJisCodePage = QByteArrayLiteral("windows-31j");
+inline const QByteArray Utf8CodePage = QByteArrayLiteral("UTF-8");
+inline const QByteArray EucJpCodePage = QByteArrayLiteral("EUC-JP");
+inline const QByteArray JisCodePage = QByteArrayLiteral("ISO-2022-JP");
+
+// Each call's bytes stand alone: a stateful set returns to ASCII at the end.
 QByteArray encodeText(const QString& text, const QByteArray& codePage);
 QString decodeText(const QByteArray& bytes, const QByteArray& codePage);
 
 // Decodes a byte stream chunk by chunk: a character split across two chunks
-// is held back until its last byte arrives. One per connection.
+// is held back until its last byte arrives, and an invalid byte shows as
+// U+FFFD. One per connection.
 class StreamDecoder {
 public:
     explicit StreamDecoder(const QByteArray& codePage);
+    ~StreamDecoder();
     QString decode(const QByteArray& chunk);
     // What is held back, decoded as it is; the decoder starts afresh.
     QString flush();
     void reset();
+    // Bytes of a character begun but not complete yet.
+    int heldBytes() const;
     const QByteArray& codePage() const { return m_codePage; }
 
 private:
+    struct CloseConverter {
+        void operator()(UConverter* converter) const;
+    };
+
     QByteArray m_codePage;
     QStringDecoder m_decoder;
+    // The Japanese multibyte sets go through ICU itself: the ISO-2022-JP
+    // shift state and a cut character live in the converter.
+    std::unique_ptr<UConverter, CloseConverter> m_icu;
     QByteArray m_held; // bytes of an incomplete trailing character
 };

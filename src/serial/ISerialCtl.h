@@ -114,6 +114,7 @@ public:
 
     // The code page Output encodes with; the receive path decodes with it.
     virtual QByteArray codePage() const = 0;
+    virtual void setCodePage(const QByteArray& codePage) = 0;
     // After a loss, until the same device is back (Reconnected) or the
     // program opens, closes or changes the port.
     virtual bool waitingForDevice() const { return false; }

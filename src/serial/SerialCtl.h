@@ -71,7 +71,7 @@ public:
     QByteArray codePage() const override;
     bool waitingForDevice() const override;
 
-    void setCodePage(const QByteArray& codePage);
+    void setCodePage(const QByteArray& codePage) override;
     // Where UUCP lock files are looked for and made (default /run/lock, /var/lock).
     void setLockDirs(const QStringList& dirs);
 

@@ -173,6 +173,8 @@ void frmTerminal::composeFileMenu() {
     mnuCloseLog =
         addItem(mnuFile, "mnuCloseLog", "ﾛｸﾞ ﾌｧｲﾙを閉じる(&C)", &frmTerminal::mnuCloseLog_Click);
     mnuCloseLog->setEnabled(false);
+    mnuRawLog =
+        addCheckItem(mnuFile, "mnuRawLog", "生ﾃﾞｰﾀを記録(&R)...", &frmTerminal::mnuRawLog_Click);
     M3 = addSeparator(mnuFile, "M3");
     mnuFileExit = addItem(mnuFile, "mnuFileExit", "終了(&X)", &frmTerminal::mnuFileExit_Click);
 }
@@ -211,23 +213,30 @@ void frmTerminal::composeSerialCtlMenu() {
 
 void frmTerminal::composeViewMenu() {
     mnuView = addMenu(nullptr, "mnuView", "表示(&V)");
-    mnuTimestamp = addCheckItem(mnuView, "mnuTimestamp", "ﾀｲﾑｽﾀﾝﾌﾟ(&T)", nullptr);
-    mnuHexView = addCheckItem(mnuView, "mnuHexView", "16進表示(&H)", nullptr);
+    mnuTimestamp =
+        addCheckItem(mnuView, "mnuTimestamp", "ﾀｲﾑｽﾀﾝﾌﾟ(&T)", &frmTerminal::mnuTimestamp_Click);
+    mnuHexView =
+        addCheckItem(mnuView, "mnuHexView", "16進表示(&H)", &frmTerminal::mnuHexView_Click);
     mnuCharset = addMenu(mnuView, "mnuCharset", "文字ｺｰﾄﾞ(&E)");
     auto* charsets = new QActionGroup(mnuCharset);
     const struct {
         const char* name;
         const char* caption;
+        QByteArray codePage;
     } rows[] = {
-        {"mnuCharsetSjis", "Shift_JIS(&S)"},
-        {"mnuCharsetUtf8", "UTF-8(&U)"},
-        {"mnuCharsetEucJp", "EUC-JP(&E)"},
-        {"mnuCharsetJis", "JIS(&J)"},
+        {"mnuCharsetSjis", "Shift_JIS(&S)", ShiftJisCodePage},
+        {"mnuCharsetUtf8", "UTF-8(&U)", Utf8CodePage},
+        {"mnuCharsetEucJp", "EUC-JP(&E)", EucJpCodePage},
+        {"mnuCharsetJis", "JIS(&J)", JisCodePage},
     };
     for (const auto& row : rows) {
         QAction* action = addItem(mnuCharset, row.name, row.caption, nullptr);
         action->setCheckable(true);
+        action->setData(row.codePage);
         charsets->addAction(action);
         mnuCharsetItems << action;
+        const QByteArray codePage = row.codePage;
+        connect(action, &QAction::triggered, this,
+                [this, codePage] { guarded([&] { chooseCharset(codePage); }); });
     }
 }

@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/Failure.h"
 #include "platform/Prompts.h"
+#include "platform/SettingsStore.h"
 #include "sending/SendCommands.h"
 #include "serial/ISerialCtl.h"
 #include "settings/PortSettings.h"
@@ -66,6 +67,8 @@ frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* st
 
     Timer1.setInterval(1000);
     Timer1.setTimerType(Qt::PreciseTimer);
+    HexSilence.setInterval(int(HexRows::SilenceMs));
+    HexSilence.setSingleShot(true);
 
     composeStatusBar();
     composeMenus();
@@ -101,6 +104,8 @@ void frmTerminal::connectSignals() {
             [this] { guarded([&] { imgNotConnected_Click(); }); });
     connect(&Timer1, &QTimer::timeout, this, [this] { guarded([&] { Timer1_Timer(); }); });
     connect(&Timer2, &QTimer::timeout, this, [this] { guarded([&] { Timer2_Timer(); }); });
+    connect(&HexSilence, &QTimer::timeout, this,
+            [this] { guarded([&] { m_session->endHexRow(); }); });
     txtTerm->keyPressHandler = [this](int& keyCode) {
         if (m_ended) {
             keyCode = 0;
@@ -189,6 +194,7 @@ void frmTerminal::Form_Load() {
     // Steps 7 to 11 check the failure carried in from the steps above.
     runLoadingSequence(*SerialCtl1, *m_store, *m_prompts, pending, m_session->LocalEcho);
     pending.clear();
+    loadViewSettings();
 }
 
 void frmTerminal::centreOnScreen() {
@@ -274,6 +280,7 @@ void frmTerminal::Form_Unload(bool& Cancel) {
     }
     if (logOpen())
         mnuCloseLog_Click();
+    closeRawLog();
     end();
 }
 
@@ -288,6 +295,7 @@ void frmTerminal::end() {
     m_ended = true;
     Timer1.stop();
     Timer2.stop();
+    HexSilence.stop();
     SerialCtl1->disconnect(this);
     close();
     emit ended();
@@ -395,6 +403,9 @@ void frmTerminal::refreshConnectionDisplay() {
     skipped.attempt([&] { mnuOpen->setChecked(SerialCtl1->PortOpen()); });
     bool open = false;
     skipped.attempt([&] { open = SerialCtl1->PortOpen(); });
+    if (open && !m_wasOpen)
+        m_session->portOpened();
+    m_wasOpen = open;
     if (open) {
         button(keyHangUpPhone)->setEnabled(true);
         imgConnected->raise();
@@ -448,6 +459,8 @@ void frmTerminal::onReconnected(const QString& description) {
 
 void frmTerminal::SerialCtl1_OnComm() {
     m_session->onComm(*SerialCtl1);
+    if (m_session->hexView())
+        HexSilence.start();
 }
 
 void frmTerminal::Timer2_Timer() {
@@ -473,4 +486,89 @@ void frmTerminal::showStatus(const QString& text) {
 
 void frmTerminal::clearStatusSoon() {
     Timer2.start();
+}
+
+bool frmTerminal::writeRawLog(const QByteArray& bytes, QString* error, qsizetype* written) {
+    return m_rawLog.write(bytes, error, written);
+}
+
+void frmTerminal::closeRawLog() {
+    m_rawLog.close();
+    mnuRawLog->setChecked(false);
+}
+
+// ---------------------------------------------------------------------------
+// View
+
+namespace {
+
+const QString viewSection = QStringLiteral("View");
+constexpr const char* keyTimestamps = "Timestamps";
+constexpr const char* keyHexView = "HexView";
+constexpr const char* keyCharset = "Charset";
+
+QString onOffText(bool on) {
+    return on ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+} // namespace
+
+void frmTerminal::mnuRawLog_Click() {
+    if (rawLogOpen()) {
+        closeRawLog();
+        return;
+    }
+    mnuRawLog->setChecked(!runOpenLogCommand(*m_prompts, m_rawLog).isEmpty());
+}
+
+void frmTerminal::mnuTimestamp_Click() {
+    m_session->setTimestamps(!m_session->timestamps());
+    mnuTimestamp->setChecked(m_session->timestamps());
+    saveViewSetting(keyTimestamps, onOffText(m_session->timestamps()));
+}
+
+void frmTerminal::mnuHexView_Click() {
+    m_session->setHexView(!m_session->hexView());
+    if (!m_session->hexView())
+        HexSilence.stop();
+    mnuHexView->setChecked(m_session->hexView());
+    saveViewSetting(keyHexView, onOffText(m_session->hexView()));
+}
+
+void frmTerminal::chooseCharset(const QByteArray& codePage) {
+    m_session->setCodePage(codePage);
+    SerialCtl1->setCodePage(codePage);
+    showCharsetChoice();
+    saveViewSetting(keyCharset, QString::fromLatin1(codePage));
+}
+
+void frmTerminal::showCharsetChoice() {
+    const QByteArray current = SerialCtl1->codePage();
+    for (QAction* item : mnuCharsetItems)
+        item->setChecked(item->data().toByteArray() == current);
+}
+
+void frmTerminal::loadViewSettings() {
+    const auto stored = [this](const char* key) {
+        return m_store->GetSetting(settingsApp(), viewSection, QLatin1String(key), QString());
+    };
+    const bool stamps = stored(keyTimestamps) == onOffText(true);
+    m_session->setTimestamps(stamps);
+    mnuTimestamp->setChecked(stamps);
+    const bool hex = stored(keyHexView) == onOffText(true);
+    m_session->setHexView(hex);
+    mnuHexView->setChecked(hex);
+    const QByteArray codePage = stored(keyCharset).toLatin1();
+    for (QAction* item : mnuCharsetItems)
+        if (item->data().toByteArray() == codePage) {
+            m_session->setCodePage(codePage);
+            SerialCtl1->setCodePage(codePage);
+        }
+    showCharsetChoice();
+}
+
+void frmTerminal::saveViewSetting(const char* key, const QString& value) {
+    QString error;
+    if (!m_store->SaveSetting(settingsApp(), viewSection, QLatin1String(key), value, &error))
+        m_prompts->warn(error);
 }

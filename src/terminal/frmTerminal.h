@@ -42,6 +42,8 @@ public:
     ClickableImage* imgConnected = nullptr;
     ClickableImage* imgNotConnected = nullptr;
     QTimer Timer1;
+    // Ends the hex row being filled once the line has been silent.
+    QTimer HexSilence;
     ISerialCtl* SerialCtl1 = nullptr;
     // OpenLog: runOpenLogCommand sets the file dialog up afresh on every opening.
     QStatusBar* sbrStatus = nullptr;
@@ -52,6 +54,7 @@ public:
     QMenu* mnuFile = nullptr;
     QAction* mnuOpenLog = nullptr;
     QAction* mnuCloseLog = nullptr;
+    QAction* mnuRawLog = nullptr;
     QAction* M3 = nullptr;
     QAction* mnuFileExit = nullptr;
     QMenu* mnuPort = nullptr;
@@ -115,6 +118,11 @@ public:
     void mnuDTREnable_Click();
     void mnuHCTS_Click();
     void mnuHDSR_Click();
+    void mnuRawLog_Click();
+    void mnuTimestamp_Click();
+    void mnuHexView_Click();
+    // One of the character set items, by its code page.
+    void chooseCharset(const QByteArray& codePage);
 
     // Connection display.
     void refreshConnectionDisplay() override;
@@ -133,6 +141,9 @@ public:
     bool logOpen() const override { return LogFileNumber() != 0; }
     bool writeLog(const QByteArray& bytes, QString* error, qsizetype* written) override;
     void closeLog() override;
+    bool rawLogOpen() const override { return m_rawLog.LogFileNumber() != 0; }
+    bool writeRawLog(const QByteArray& bytes, QString* error, qsizetype* written) override;
+    void closeRawLog() override;
     void showStatus(const QString& text) override;
     void clearStatusSoon() override;
     void bytesReceived(const QByteArray& bytes) override;
@@ -168,6 +179,9 @@ private:
     void connectSignals();
     void alignBars();
     void setPanelText(const QString& key, const QString& text);
+    void loadViewSettings();
+    void saveViewSetting(const char* key, const QString& value);
+    void showCharsetChoice();
     void onDeviceLost(const QString& description);
     void onReconnected(const QString& description);
     void letEventsRun();
@@ -181,6 +195,8 @@ private:
     QMap<QString, QAction*> m_buttons;
     QMap<QString, QLabel*> m_panels;
     CaptureLog m_log;
+    CaptureLog m_rawLog;
+    bool m_wasOpen = false;
     std::unique_ptr<TerminalSession> m_session;
     SendCommands* m_send = nullptr;
     bool m_loaded = false;

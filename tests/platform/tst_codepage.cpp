@@ -9,6 +9,8 @@ private slots:
     void localeRule();
     void splitCharacterArrivesWhole_data();
     void splitCharacterArrivesWhole();
+    void invalidBytesShowAsReplacement_data();
+    void invalidBytesShowAsReplacement();
     void flushShowsHeldBytes();
 };
 
@@ -41,22 +43,69 @@ void tst_codepage::localeRule() {
 
 void tst_codepage::splitCharacterArrivesWhole_data() {
     QTest::addColumn<QByteArray>("codePage");
-    QTest::newRow("shift-jis") << QByteArray("windows-31j");
-    QTest::newRow("utf-8") << QByteArray("UTF-8");
+    QTest::addColumn<QString>("text");
+    const QString kana = QStringLiteral("AT漢字ｶﾀｶﾅ表\r\n");
+    QTest::newRow("shift-jis") << QByteArray("windows-31j") << kana;
+    QTest::newRow("utf-8") << QByteArray("UTF-8") << kana + QStringLiteral("😀");
+    QTest::newRow("euc-jp, three-byte characters too")
+        << QByteArray("EUC-JP") << kana + QStringLiteral("丂");
+    // Half-width katakana have no place in ISO-2022-JP.
+    QTest::newRow("iso-2022-jp, escapes cut too")
+        << QByteArray("ISO-2022-JP") << QStringLiteral("AT漢字\r\n表x");
 }
 
-// Every split point of a line with kanji and half-width katakana decodes to
-// the same text as the whole line.
+// Every split point of a line decodes to the same text as the whole line,
+// and its bytes are what the set's encoder gives.
 void tst_codepage::splitCharacterArrivesWhole() {
     QFETCH(QByteArray, codePage);
-    const QString text = QStringLiteral("AT漢字ｶﾀｶﾅ表\r\n");
+    QFETCH(QString, text);
     const QByteArray bytes = encodeText(text, codePage);
+    QCOMPARE(decodeText(bytes, codePage), text);
     for (int cut = 0; cut <= bytes.size(); ++cut) {
         StreamDecoder decoder(codePage);
         QString decoded = decoder.decode(bytes.left(cut));
         decoded += decoder.decode(bytes.mid(cut));
         QCOMPARE(decoded, text);
         QVERIFY(decoder.flush().isEmpty());
+    }
+}
+
+void tst_codepage::invalidBytesShowAsReplacement_data() {
+    QTest::addColumn<QByteArray>("codePage");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("shift-jis: bad second byte, lone trail byte") << QByteArray("windows-31j")
+                                                                 << QByteArray("a\x81\x20"
+                                                                               "b\xa0"
+                                                                               "c")
+                                                                 << "a\uFFFD b\uFFFDc";
+    QTest::newRow("euc-jp: bad second byte, stray byte") << QByteArray("EUC-JP")
+                                                         << QByteArray("a\xa4\x41"
+                                                                       "b\xff"
+                                                                       "c")
+                                                         << "a\uFFFDAb\uFFFDc";
+    QTest::newRow("iso-2022-jp: not a kanji in kanji mode")
+        << QByteArray("ISO-2022-JP") << QByteArray("\x1b$B\x21\x7f\x1b(Bz") << "\uFFFDz";
+    QTest::newRow("utf-8: cut sequence, stray byte") << QByteArray("UTF-8")
+                                                     << QByteArray("a\xc3(\xff"
+                                                                   "b")
+                                                     << "a\uFFFD(\uFFFDb";
+    QTest::newRow("a real SUB byte stays one")
+        << QByteArray("EUC-JP") << QByteArray("\x1a") << "\x1a";
+}
+
+// Bytes not valid in the set are shown, never dropped; split anywhere, the
+// same text comes out.
+void tst_codepage::invalidBytesShowAsReplacement() {
+    QFETCH(QByteArray, codePage);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    for (int cut = 0; cut <= bytes.size(); ++cut) {
+        StreamDecoder decoder(codePage);
+        QString decoded = decoder.decode(bytes.left(cut));
+        decoded += decoder.decode(bytes.mid(cut));
+        decoded += decoder.flush();
+        QCOMPARE(decoded, expected);
     }
 }
 

@@ -168,7 +168,8 @@ void tst_frmTerminal::composition_data() {
     row("menu bar", describe(w.menuBar()->actions()),
         "mnuFile ﾌｧｲﾙ(&F); mnuPort 通信ﾎﾟｰﾄ(&C); mnuSerialCtl SerialCtl(&M); mnuView 表示(&V)");
     row("file menu", describe(w.mnuFile->actions()),
-        "mnuOpenLog ﾛｸﾞ ﾌｧｲﾙを開く(&O)...; mnuCloseLog ﾛｸﾞ ﾌｧｲﾙを閉じる(&C) [disabled]; M3 -; "
+        "mnuOpenLog ﾛｸﾞ ﾌｧｲﾙを開く(&O)...; mnuCloseLog ﾛｸﾞ ﾌｧｲﾙを閉じる(&C) [disabled]; "
+        "mnuRawLog 生ﾃﾞｰﾀを記録(&R)... [unchecked]; M3 -; "
         "mnuFileExit 終了(&X)");
     row("port menu", describe(w.mnuPort->actions()),
         "mnuOpen ﾎﾟｰﾄを開く(&O) [unchecked]; MBar1 -; mnuProperties ﾌﾟﾛﾊﾟﾃｨ...; MBar2 -; "
@@ -182,7 +183,7 @@ void tst_frmTerminal::composition_data() {
         "mnuTimestamp ﾀｲﾑｽﾀﾝﾌﾟ(&T) [unchecked]; mnuHexView 16進表示(&H) [unchecked]; mnuCharset "
         "文字ｺｰﾄﾞ(&E)");
     row("character sets", describe(w.mnuCharset->actions()),
-        "mnuCharsetSjis Shift_JIS(&S) [unchecked]; mnuCharsetUtf8 UTF-8(&U) [unchecked]; "
+        "mnuCharsetSjis Shift_JIS(&S) [unchecked]; mnuCharsetUtf8 UTF-8(&U) [checked]; "
         "mnuCharsetEucJp EUC-JP(&E) [unchecked]; mnuCharsetJis JIS(&J) [unchecked]");
     row("toolbar with tool tips", describe(w.tbrToolBar->actions(), true),
         "OpenLogFile ﾛｸﾞ ﾌｧｲﾙを開く...; CloseLogFile ﾛｸﾞ ﾌｧｲﾙを閉じる [disabled]; -; "
