@@ -337,7 +337,7 @@ void TerminalSession::onComm(ISerialCtl& serial) {
             // A lost device is reported by the component itself.
         }
         m_host.bytesReceived(bytes);
-        receive(bytes);
+        receive(bytes, serial.inputReadMs());
         return;
     }
     const CommEventText event = commEventText(code);
@@ -391,8 +391,10 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
     }
     if (m_host.rawLogOpen() && !rest.isEmpty())
         writeLog(rest, true);
+    const qint64 readMs =
+        serial.inputReadMs() ? serial.inputReadMs() : QDateTime::currentMSecsSinceEpoch();
     if (m_hex) {
-        showHex(rest, QDateTime::currentMSecsSinceEpoch());
+        showHex(rest, readMs);
         endHexRow();
         m_decoder->reset();
         return;
@@ -401,7 +403,7 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
     QString text = decode(rest);
     text += m_decoder->flush();
     if (!text.isEmpty())
-        append(text);
+        append(text, readMs);
 }
 
 void TerminalSession::keyPress(int& keyCode, ISerialCtl& serial) {

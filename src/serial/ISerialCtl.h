@@ -74,6 +74,9 @@ public:
     // Removes and returns received bytes (all of them while InputLen is 0);
     // works while closed too, returning what is still buffered.
     virtual QByteArray Input() = 0;
+    // When the first byte the last Input() returned was read from the device,
+    // in ms since the epoch; 0 when not known.
+    virtual qint64 inputReadMs() const { return 0; }
     // The code of the event OnComm announces; read it in the handler.
     virtual qint16 CommEvent() const = 0;
     // At most this many bytes per Input(), 0 for all; not negative.

@@ -3,6 +3,7 @@
 #include "serial/ISerialCtl.h"
 #include "serial/TermiosHelpers.h"
 
+#include <QDateTime>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -103,8 +104,11 @@ void PortSession::close() {
     m_hasModemLines = m_hasCounters = false;
 }
 
-QByteArray PortSession::take(int most) {
+QByteArray PortSession::take(int most, qint64* readMs) {
     QByteArray taken;
+    const qint64 firstMs = m_inTimes.take(most == 0 ? long(m_in.size()) : long(most));
+    if (readMs)
+        *readMs = firstMs;
     if (most == 0 || most >= m_in.size()) {
         taken = std::exchange(m_in, QByteArray());
     } else {
@@ -125,7 +129,7 @@ void PortSession::onReceived() {
     const long room = std::max(receiveLimit - long(m_in.size()), 0L);
     const SerialReader::Batch batch = m_reader->take(std::min(room, takeSize));
     if (!batch.bytes.isEmpty())
-        consume(batch.bytes.constData(), long(batch.bytes.size()));
+        consume(batch.bytes.constData(), long(batch.bytes.size()), batch.readMs);
     if (batch.ended) {
         lose(batch.error);
     } else if (batch.more && m_in.size() >= receiveLimit) {
@@ -148,18 +152,19 @@ void PortSession::stopReading() {
     if (!m_reader)
         return;
     m_reader->stop();
-    const QByteArray rest = m_reader->take(queueLimit).bytes;
+    const SerialReader::Batch rest = m_reader->take(queueLimit);
     m_reader.reset();
-    if (!rest.isEmpty())
-        consume(rest.constData(), long(rest.size()));
+    if (!rest.bytes.isEmpty())
+        consume(rest.bytes.constData(), long(rest.bytes.size()), rest.readMs);
 }
 
-void PortSession::consume(const char* data, long size) {
+void PortSession::consume(const char* data, long size, qint64 readMs) {
     if (!m_marking) {
         // Nothing is marked, not even a data FF.
         if (std::memchr(data, '\x1a', size_t(size)))
             m_owner.raise(CommEOF);
         m_in.append(data, size);
+        m_inTimes.add(size, readMs);
         m_owner.received();
         return;
     }
@@ -193,6 +198,7 @@ void PortSession::consume(const char* data, long size) {
     if (bytes.contains('\x1a'))
         m_owner.raise(CommEOF);
     m_in.append(bytes);
+    m_inTimes.add(long(bytes.size()), readMs);
     m_owner.received();
 }
 
@@ -355,7 +361,7 @@ void PortSession::lose(int error, bool reportedByCaller) {
     for (int chunk = 0; chunk < finalReads;) {
         const long n = m_backend->read(buffer.data(), finalReadSize);
         if (n > 0) {
-            consume(buffer.constData(), n);
+            consume(buffer.constData(), n, QDateTime::currentMSecsSinceEpoch());
             ++chunk;
         } else if (n != -EINTR) {
             break;

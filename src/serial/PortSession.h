@@ -77,9 +77,13 @@ public:
 
     // The receive buffer; it stays readable while closed.
     const QByteArray& input() const { return m_in; }
-    // Removes up to `most` bytes (all for 0).
-    QByteArray take(int most);
-    void clearInput() { m_in.clear(); }
+    // Removes up to `most` bytes (all for 0); `readMs` gets when the first
+    // of them was read (ms since the epoch, 0 when unknown).
+    QByteArray take(int most, qint64* readMs = nullptr);
+    void clearInput() {
+        m_in.clear();
+        m_inTimes.clear();
+    }
 
     // Unsent bytes, ours and the driver's.
     int outCount() const;
@@ -99,7 +103,7 @@ private:
     void stopReading();
     void onWritable();
     void onPoll();
-    void consume(const char* data, long size);
+    void consume(const char* data, long size, qint64 readMs);
     void pollModemLines();
     void pollCounters();
     int kernelOutQueue() const;
@@ -115,6 +119,7 @@ private:
     bool m_open = false;
     QByteArray m_replacement;
     QByteArray m_in;
+    ReadTimes m_inTimes;
     bool m_marking = true; // the driver marks line errors (PARMRK)
     bool m_inFull = false; // the reader holds bytes the receive buffer had no room for
     ParmrkDecoder m_decoder;

@@ -352,7 +352,7 @@ void SerialCtl::deliver() {
 }
 
 QByteArray SerialCtl::Input() {
-    const QByteArray taken = m_session->take(m_inputLen);
+    const QByteArray taken = m_session->take(m_inputLen, &m_inputReadMs);
     if (!taken.isEmpty())
         ++m_takenCount;
     return taken;

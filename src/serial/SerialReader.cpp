@@ -2,6 +2,8 @@
 
 #include "serial/SerialBackend.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -43,6 +45,8 @@ SerialReader::Batch SerialReader::take(long most) {
     bool resume = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
+        batch.readMs =
+            m_times.take(m_ended || most >= m_queue.size() ? long(m_queue.size()) : most);
         if (m_ended || most >= m_queue.size()) {
             batch.bytes.swap(m_queue);
         } else if (most > 0) {
@@ -95,11 +99,13 @@ void SerialReader::run() {
         const long n = m_backend.read(buffer.data(), std::min(readSize, room));
         if (n == -EINTR || n == -EAGAIN || n == -EWOULDBLOCK)
             continue;
+        const qint64 readMs = QDateTime::currentMSecsSinceEpoch();
         bool notify = false;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             if (n > 0) {
                 m_queue.append(buffer.data(), n);
+                m_times.add(n, readMs);
             } else {
                 m_ended = true;
                 m_error = n == 0 ? 0 : int(-n);
@@ -111,4 +117,21 @@ void SerialReader::run() {
         if (n <= 0)
             return;
     }
+}
+
+void ReadTimes::add(long count, qint64 ms) {
+    if (count > 0)
+        m_runs.emplace_back(count, ms);
+}
+
+qint64 ReadTimes::take(long count) {
+    const qint64 first = m_runs.empty() ? 0 : m_runs.front().second;
+    while (count > 0 && !m_runs.empty()) {
+        const long used = std::min(count, m_runs.front().first);
+        m_runs.front().first -= used;
+        count -= used;
+        if (m_runs.front().first == 0)
+            m_runs.pop_front();
+    }
+    return first;
 }

@@ -1,11 +1,27 @@
 #pragma once
 
 #include <QByteArray>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
 
 class SerialBackend;
+
+// When the bytes of a queue were read: runs of bytes with their read time in
+// ms since the epoch, in queue order, so a timestamp is the reader's and not
+// the moment the window got round to the bytes.
+class ReadTimes {
+public:
+    void add(long count, qint64 ms);
+    // The read time of the first byte (0 when none is known), then forgets
+    // `count` bytes.
+    qint64 take(long count);
+    void clear() { m_runs.clear(); }
+
+private:
+    std::deque<std::pair<long, qint64>> m_runs;
+};
 
 // Reads the device on a thread of its own, so the line is drained whatever
 // the UI thread is doing (a modal box, a long repaint). What it reads waits
@@ -22,6 +38,7 @@ public:
         bool more = false;  // bytes are still queued
         bool ended = false; // read() reported a hang-up or an error, and all is taken
         int error = 0;      // errno of that error, 0 for a hang-up
+        qint64 readMs = 0;  // when its first byte was read
     };
 
     SerialReader(SerialBackend& backend, long limit, std::function<void()> ready);
@@ -46,6 +63,7 @@ private:
 
     std::mutex m_mutex;
     QByteArray m_queue;
+    ReadTimes m_times;
     bool m_paused = false, m_ended = false, m_stop = false, m_notified = false;
     int m_error = 0;
     std::thread m_thread;

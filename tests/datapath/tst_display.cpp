@@ -2,6 +2,7 @@
 #include "datapath/DataPath.h"
 #include "datapath/LineStamps.h"
 #include "datapath/StringTextTarget.h"
+#include "serial/SerialReader.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -43,6 +44,7 @@ private slots:
     void hexRows();
     void charsetSwitch_data();
     void charsetSwitch();
+    void readTimes();
 };
 
 void tst_display::stamps_data() {
@@ -210,6 +212,20 @@ void tst_display::charsetSwitch() {
         QCOMPARE(s.host.log,
                  encodeText(first, from) + encodeText(s.term.Text().mid(first.size()), to));
     }
+}
+
+// Reads of 3, 2 and 4 bytes at 10, 20 and 30 ms, taken in other sizes: each
+// take is stamped with its first byte's read.
+void tst_display::readTimes() {
+    ReadTimes times;
+    times.add(3, 10);
+    times.add(0, 15);
+    times.add(2, 20);
+    times.add(4, 30);
+    QList<qint64> firsts;
+    for (const long take : {2, 2, 1, 3, 5, 1})
+        firsts << times.take(take);
+    QCOMPARE(firsts, (QList<qint64>{10, 10, 20, 30, 30, 0}));
 }
 
 QTEST_MAIN(tst_display)

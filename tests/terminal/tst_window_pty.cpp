@@ -253,10 +253,18 @@ private slots:
         QCOMPARE(r.screen(), QString("kept\r\n"));
     }
 
+    // The capture log and the raw log both go on after the device returns;
+    // the raw log holds the device's bytes as they were.
     void reconnectWhenTheDeviceReturns() {
         auto r = std::make_unique<Rig>();
         QVERIFY(r->openPort());
         r->openLog();
+        FileDialogResult raw;
+        raw.path = r->logDir.filePath("RAW.BIN");
+        raw.fileTitle = "RAW.BIN";
+        r->prompts.fileAnswers = {raw};
+        r->w->mnuRawLog->trigger();
+        QVERIFY(r->w->mnuRawLog->isChecked());
         QVERIFY(r->pty.write("before\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(r->screen(), QString("before\r\n"), 5000);
         const qint64 firstStart = r->w->ConnectStart;
@@ -277,15 +285,20 @@ private slots:
         QCOMPARE(whileWaiting, closedDisplay + " 再接続待ち");
         const QString warning = r->prompts.lastMessageText();
         QVERIFY2(warning.contains(QStringLiteral("自動的に接続し直します")), qPrintable(warning));
-        QCOMPARE(r->prompts.log.size(), 3); // the log file dialog, the warning, its closing
+        QCOMPARE(r->prompts.log.size(), 4); // two log file dialogs, the warning, its closing
         QCOMPARE(r->prompts.log.last(), "closed|" + warning);
         QCOMPARE(display(*r->w), openDisplay);
         QVERIFY(r->w->ConnectStart > firstStart);
         QCOMPARE(r->w->panelText("Status"),
                  QStringLiteral("ｽﾃｰﾀｽ: Com1 に再接続しました (%1)。").arg(next.slavePath()));
 
-        QVERIFY(next.write("after\r\n"));
+        QVERIFY(next.write("after\n\r"));
         QTRY_COMPARE_WITH_TIMEOUT(r->screen(), QString("before\r\nafter\r\n"), 5000);
+        QFile rawLog(raw.path);
+        QVERIFY(rawLog.open(QIODevice::ReadOnly));
+        QCOMPARE(rawLog.readAll(), QByteArray("before\r\nafter\n\r")); // written at once
+        r->w->mnuRawLog->trigger();
+        QVERIFY(!r->w->mnuRawLog->isChecked());
         r->w->mnuCloseLog_Click();
         QFile log(r->logPath());
         QVERIFY(log.open(QIODevice::ReadOnly));
