@@ -49,8 +49,8 @@ public:
     // true opens port CommPort with Settings, Handshaking and DTREnable, for
     // this program alone; fails when the device is missing, busy, not
     // permitted or refuses the settings. false closes it, dropping unsent
-    // output; received bytes not taken stay readable through Input(). Setting
-    // the value it already has does nothing.
+    // output; received bytes not taken stay readable through Input() (unless
+    // RThreshold is 0). Setting the value it already has does nothing.
     virtual void setPortOpen(bool open) = 0;
     virtual qint16 CommPort() const = 0;
     // 1 to 16; refused while the port is open.
@@ -83,7 +83,8 @@ public:
     virtual qint16 InputLen() const = 0;
     virtual void setInputLen(qint16 value) = 0;
     // Event 2 is raised when at least this many bytes wait, 0 for never; not
-    // negative. Raising it to or below what already waits raises event 2.
+    // negative. Raising it to or below what already waits raises event 2
+    // while the port is open.
     virtual qint16 RThreshold() const = 0;
     virtual void setRThreshold(qint16 value) = 0;
     // Event 1 is raised when unsent bytes fall below this, 0 for never; not

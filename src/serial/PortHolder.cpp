@@ -3,8 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,16 +70,23 @@ QList<ProcessRef> portHolders(const QString& devicePath, const SystemPaths& path
     if (device.isEmpty() || ::stat(QFile::encodeName(device).constData(), &st) != 0)
         return found;
     flockHolders(st, paths, found);
+    if (!found.isEmpty())
+        return found; // the costly part is for holders that do not flock
+    // The node each descriptor leads to, whatever name it was opened by.
     for (const long pid : processIds(paths)) {
-        const QString fdDir = paths.proc + QStringLiteral("/%1/fd").arg(pid);
-        const QStringList fds =
-            QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        for (const QString& fd : fds) {
-            if (QFile::symLinkTarget(fdDir + QLatin1Char('/') + fd) == device) {
+        DIR* fds = ::opendir(QFile::encodeName(paths.proc + QStringLiteral("/%1/fd").arg(pid)));
+        if (!fds)
+            continue;
+        while (const dirent* entry = ::readdir(fds)) {
+            struct stat target {};
+            if (entry->d_name[0] != '.' &&
+                ::fstatat(::dirfd(fds), entry->d_name, &target, 0) == 0 &&
+                S_ISCHR(target.st_mode) && target.st_rdev == st.st_rdev) {
                 addOnce(found, pid, paths);
                 break;
             }
         }
+        ::closedir(fds);
     }
     return found;
 }

@@ -7,7 +7,7 @@
 #include <QString>
 
 // Who holds a serial device, as far as an ordinary user can see: the
-// flock on it (/proc/locks names every holder) and the descriptors of the
+// flock on it (/proc/locks names every holder), else the descriptors of the
 // processes whose /proc/<pid>/fd this user may read. Each process once.
 QList<ProcessRef> portHolders(const QString& devicePath, const SystemPaths& paths);
 

@@ -12,7 +12,7 @@
 namespace {
 
 // Up to 128 bytes is plenty for any lock form; more is not a lock file.
-int readSmallFile(const QString& path, QByteArray& content) {
+int readSmallFile(const QString& path, QByteArray& content, double* written = nullptr) {
     const QByteArray name = QFile::encodeName(path);
     int fd;
     do {
@@ -26,6 +26,9 @@ int readSmallFile(const QString& path, QByteArray& content) {
         n = ::read(fd, buffer, sizeof buffer);
     } while (n < 0 && errno == EINTR);
     const int error = n < 0 ? errno : 0;
+    struct stat st {};
+    if (written && ::fstat(fd, &st) == 0)
+        *written = double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
     ::close(fd);
     if (n >= 0)
         content = QByteArray(buffer, int(n));
@@ -40,6 +43,23 @@ bool exists(const QString& path) {
 bool processAlive(long pid) {
     // EPERM: it runs, as another user.
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+// When the process started, in seconds since the epoch; -1 when unknown.
+double processStart(long pid, const QString& proc) {
+    QFile stat(proc + QStringLiteral("/%1/stat").arg(pid)), system(proc + QStringLiteral("/stat"));
+    if (!stat.open(QIODevice::ReadOnly) || !system.open(QIODevice::ReadOnly))
+        return -1;
+    // "pid (comm) state …": comm may hold anything, the fields follow its last ')'.
+    const QByteArray line = stat.read(4096);
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    bool ticksRead = false;
+    const double ticks = fields.size() > 19 ? fields.at(19).toDouble(&ticksRead) : 0;
+    for (const QByteArray& entry : system.readAll().split('\n')) {
+        if (ticksRead && entry.startsWith("btime "))
+            return entry.mid(6).toDouble() + ticks / double(::sysconf(_SC_CLK_TCK));
+    }
+    return -1;
 }
 
 // HDB form: the pid right-aligned in ten characters, then a newline.
@@ -70,7 +90,7 @@ QString lockFileName(const QString& canonicalDevice) {
     return QStringLiteral("LCK..") + name;
 }
 
-PortLock::PortLock(const SystemPaths& paths) {
+PortLock::PortLock(const SystemPaths& paths) : m_proc(paths.proc) {
     // /var/lock is usually a link to /run/lock: look in each folder once.
     QStringList seen;
     for (const QString& dir : paths.lockDirs) {
@@ -98,7 +118,8 @@ PortLock::Result PortLock::acquire(const QString& devicePath) {
     for (const QString& dir : m_dirs) {
         const QString path = dir + QLatin1Char('/') + name;
         QByteArray content;
-        const int error = readSmallFile(path, content);
+        double written = -1;
+        const int error = readSmallFile(path, content, &written);
         // A folder we may not look into hides nothing we could honour.
         if (error == ENOENT || (error != 0 && !exists(path)))
             continue;
@@ -116,7 +137,12 @@ PortLock::Result PortLock::acquire(const QString& devicePath) {
             result.content = content;
             return result;
         }
-        if (pid != self && processAlive(pid)) {
+        // A process that started after the lock was written reuses a dead
+        // owner's pid (boot time is whole seconds, hence the margin). A lock
+        // naming us is another object's in this process: we never keep ours
+        // across an acquire.
+        const double started = processAlive(pid) ? processStart(pid, m_proc) : 0;
+        if (started < 0 || (started > 0 && started <= written + 2)) {
             result.outcome = Outcome::HeldByLive;
             result.pid = pid;
             return result;
@@ -127,25 +153,31 @@ PortLock::Result PortLock::acquire(const QString& devicePath) {
             result.error = errno;
             return result;
         }
-        result.tookOver = pid != self;
+        result.tookOver = true;
     }
 
     // Written whole under another name, then linked: a reader never sees a
     // half-written file, and of two programs racing only one link succeeds.
     for (const QString& dir : m_dirs) {
         const QString path = dir + QLatin1Char('/') + name;
-        const QByteArray temp = QFile::encodeName(dir + QStringLiteral("/LTMP.%1").arg(self));
-        const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // A new file under a name nobody could plant beforehand (O_EXCL):
+        // the folder is writable by everyone.
+        QByteArray temp = QFile::encodeName(dir + QStringLiteral("/LTMP.XXXXXX"));
+        const int fd = ::mkostemp(temp.data(), O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0)
             continue; // not writable for us: flock and TIOCEXCL still hold
         const QByteArray content = hdbContent(self);
         const bool written =
+            ::fchmod(fd, 0644) == 0 &&
             ::write(fd, content.constData(), size_t(content.size())) == ssize_t(content.size());
-        ::close(fd);
         const int linked =
             written ? ::link(temp.constData(), QFile::encodeName(path).constData()) : -1;
         const int linkError = errno;
         ::unlink(temp.constData());
+        // Known by inode and change time once the links are final: a file
+        // made anew can get the freed inode number again.
+        ::fstat(fd, &m_written);
+        ::close(fd);
         if (linked == 0) {
             m_path = path;
             result.lockPath = path;
@@ -167,8 +199,12 @@ PortLock::Result PortLock::acquire(const QString& devicePath) {
 void PortLock::release() {
     if (m_path.isEmpty())
         return;
-    QByteArray content;
-    if (readSmallFile(m_path, content) == 0 && lockFilePid(content) == long(::getpid()))
-        ::unlink(QFile::encodeName(m_path).constData());
+    // Only the file we wrote: another's under the same name stays.
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(m_path);
+    if (::lstat(name.constData(), &st) == 0 && st.st_dev == m_written.st_dev &&
+        st.st_ino == m_written.st_ino && st.st_ctim.tv_sec == m_written.st_ctim.tv_sec &&
+        st.st_ctim.tv_nsec == m_written.st_ctim.tv_nsec)
+        ::unlink(name.constData());
     m_path.clear();
 }

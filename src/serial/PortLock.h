@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <sys/stat.h>
 
 // The pid a UUCP lock file names: the HDB form ("      1234\n"), a bare
 // number, or Qt's lock file form (pid on the first line, then more lines).
@@ -16,8 +17,10 @@ QString lockFileName(const QString& canonicalDevice);
 
 // The UUCP lock file that minicom and programs built on Qt Serial Port take
 // on a serial device (/run/lock/LCK..ttyUSB0), honoured both ways: a lock
-// naming a live process refuses the device, a dead one's is taken over, and
-// ours is made where the folder lets us and removed on release.
+// naming a live process refuses the device (this process too, for another
+// object), a dead one's is taken over (a pid reused since counts as dead),
+// and ours is made where the folder lets us and only that file removed on
+// release.
 class PortLock {
 public:
     enum class Outcome {
@@ -51,5 +54,7 @@ public:
 
 private:
     QStringList m_dirs;
+    QString m_proc;
     QString m_path;
+    struct stat m_written {}; // of the file we made
 };

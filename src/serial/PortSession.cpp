@@ -66,7 +66,7 @@ PortSession::Applied PortSession::apply(const LineConfig& config, const LineConf
     return result;
 }
 
-void PortSession::start(bool dtr) {
+int PortSession::start(bool dtr) {
     const int dtrSet = m_backend->setDtr(dtr);
     Q_UNUSED(dtrSet); // a pty has no DTR; a real failure shows in DTREnable's set
 
@@ -79,12 +79,17 @@ void PortSession::start(bool dtr) {
 
     m_inFull = false;
     m_reader = std::make_unique<SerialReader>(*m_backend, queueLimit, [this] { takeLater(); });
+    if (const int error = m_reader->start()) {
+        m_reader.reset();
+        return error;
+    }
     m_writeNotifier = new QSocketNotifier(m_backend->fd(), QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &PortSession::onWritable);
     m_open = true;
     if (m_hasModemLines || m_hasCounters)
         m_pollTimer->start();
+    return 0;
 }
 
 void PortSession::close() {

@@ -63,8 +63,9 @@ public:
     // (unless the line is gone). Remembered as applied when it took.
     Applied apply(const LineConfig& config, const LineConfig* restore);
     const LineConfig& applied() const { return m_applied; }
-    // Starts work on the device the opener opened, its settings applied.
-    void start(bool dtr);
+    // Starts work on the device the opener opened, its settings applied; an
+    // errno when the reader cannot run (then close()).
+    int start(bool dtr);
     // Stops, reading what is left first; releases the device and the lock.
     // Also undoes an opener's open that was never started.
     void close();

@@ -75,6 +75,10 @@ void SerialCtl::setPortOpen(bool open) {
         return;
     }
     closePort();
+    // Read by polling, what is left would otherwise be announced later, as
+    // RThreshold is raised on the closed port.
+    if (m_rthreshold == 0)
+        m_session->clearInput();
     m_events.clear();
     emit PortClosed();
 }
@@ -110,7 +114,12 @@ void SerialCtl::startOpened(const ResolvedPort& port, const LineConfig& config) 
         m_session->close();
         throw;
     }
-    m_session->start(m_dtr);
+    if (const int error = m_session->start(m_dtr)) {
+        m_session->close();
+        throw Failure(QStringLiteral("Com%1 を開けません: 受信を始められません。理由: %2")
+                          .arg(m_port)
+                          .arg(describeErrno(error)));
+    }
     // Opening raises RTS by itself; only a lowered RTS needs saying again.
     if (!m_rts && rtsIsOurs())
         m_session->backend().setRts(false);
@@ -245,7 +254,7 @@ void SerialCtl::setRThreshold(qint16 value) {
         throw Failure(QStringLiteral("RThreshold に負の値 (%1) は設定できません。").arg(value),
                       ErrorKind::Refused);
     m_rthreshold = value;
-    if (value > 0 && m_session->input().size() >= value) {
+    if (value > 0 && m_session->isOpen() && m_session->input().size() >= value) {
         raise(CommReceive);
         deliverLater();
     }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -19,9 +20,19 @@ constexpr long readSize = 64 * 1024;
 } // namespace
 
 SerialReader::SerialReader(SerialBackend& backend, long limit, std::function<void()> ready)
-    : m_backend(backend), m_limit(limit), m_ready(std::move(ready)),
-      m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    m_thread = std::thread([this] { run(); });
+    : m_backend(backend), m_limit(limit), m_ready(std::move(ready)) {}
+
+int SerialReader::start() {
+    // Without its wake-up the thread could not be stopped on a silent line.
+    m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wake < 0)
+        return errno;
+    try {
+        m_thread = std::thread([this] { run(); });
+    } catch (const std::system_error& error) {
+        return error.code().value();
+    }
+    return 0;
 }
 
 SerialReader::~SerialReader() {
@@ -84,19 +95,22 @@ void SerialReader::run() {
             room = m_limit - long(m_queue.size());
             m_paused = room <= 0;
         }
-        // While paused only a wake-up counts: the driver keeps the rest.
-        pollfd fds[2] = {{m_wake, POLLIN, 0}, {fd, POLLIN, 0}};
-        if (::poll(fds, room > 0 ? 2 : 1, -1) < 0)
-            continue; // EINTR
-        if (fds[0].revents) {
+        // While paused the driver keeps the data, but a hang-up still counts.
+        pollfd fds[2] = {{m_wake, POLLIN, 0}, {fd, short(room > 0 ? POLLIN : 0), 0}};
+        long n = 0;
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            n = -errno;
+        } else if (fds[0].revents) {
             std::uint64_t count = 0;
-            [[maybe_unused]] const auto n = ::read(m_wake, &count, sizeof count);
+            [[maybe_unused]] const auto got = ::read(m_wake, &count, sizeof count);
+            continue;
+        } else if (room > 0 && fds[1].revents) {
+            n = m_backend.read(buffer.data(), std::min(readSize, room));
+        } else if (!(fds[1].revents & (POLLHUP | POLLERR))) {
             continue;
         }
-        if (room <= 0 || !fds[1].revents)
-            continue;
-
-        const long n = m_backend.read(buffer.data(), std::min(readSize, room));
         if (n == -EINTR || n == -EAGAIN || n == -EWOULDBLOCK)
             continue;
         const qint64 readMs = QDateTime::currentMSecsSinceEpoch();

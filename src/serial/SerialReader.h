@@ -36,7 +36,7 @@ public:
     struct Batch {
         QByteArray bytes;
         bool more = false;  // bytes are still queued
-        bool ended = false; // read() reported a hang-up or an error, and all is taken
+        bool ended = false; // a hang-up or an error ended reading, and all is taken
         int error = 0;      // errno of that error, 0 for a hang-up
         qint64 readMs = 0;  // when its first byte was read
     };
@@ -45,6 +45,9 @@ public:
     ~SerialReader();
     SerialReader(const SerialReader&) = delete;
     SerialReader& operator=(const SerialReader&) = delete;
+
+    // Starts the thread; an errno when it could not (descriptor table full).
+    int start();
 
     // Takes up to `most` bytes from the front of the queue; once reading has
     // ended, everything.

@@ -268,9 +268,9 @@ void frmProperties::cmdOK_Click() {
             if (back.pending())
                 pending.record(pending.description() + QLatin1Char('\n') + back.description());
         }
-        // The port was closed under the main window: its whole connection
-        // display follows what the port now is, opened again or not.
-        if (reopen && m_refreshDisplay)
+        // The port was closed under the main window, or a wait for its old
+        // device ended: the connection display follows what the port now is.
+        if (m_refreshDisplay)
             m_refreshDisplay();
         if (check())
             return;

@@ -427,6 +427,7 @@ void frmTerminal::refreshConnectionDisplay() {
 void frmTerminal::StartConnectClock() {
     ConnectStart = m_clock->nowMs();
     Timer1.start();
+    setPanelText(keyConnectTime, QString()); // no wait shown until the first tick
 }
 
 void frmTerminal::StopConnectClock() {

@@ -2,6 +2,7 @@
 // parity enable), the order in which present devices become Com1, Com2 …,
 // UUCP lock files, how a replugged adapter is recognised and waited for.
 #include "serial/DeviceIdentity.h"
+#include "serial/PortHolder.h"
 #include "serial/PortLock.h"
 #include "serial/PortResolver.h"
 #include "serial/Reconnector.h"
@@ -212,7 +213,9 @@ private slots:
     }
 
     void lockFiles_data() {
-        QTest::addColumn<QByteArray>("content"); // %LIVE%, %DEAD%, %SELF% stand for pids
+        // %LIVE%, %DEAD%, %SELF% stand for pids; %REUSED% for a live one that
+        // started after the file was written.
+        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("inSecondDir");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<bool>("tookOver");
@@ -224,7 +227,10 @@ private slots:
             << QByteArray("%LIVE%\nminicom\nhost\n") << true << int(O::HeldByLive) << false;
         QTest::newRow("stale lock of a dead process is taken over")
             << QByteArray("%DEAD%\n") << false << int(O::Taken) << true;
-        QTest::newRow("our own pid") << QByteArray("%SELF%\n") << false << int(O::Taken) << false;
+        QTest::newRow("our own pid, another object's")
+            << QByteArray("%SELF%\n") << false << int(O::HeldByLive) << false;
+        QTest::newRow("pid reused since the lock was written")
+            << QByteArray("%REUSED%\n") << false << int(O::Taken) << true;
         QTest::newRow("empty file") << QByteArray("", 0) << false << int(O::NotAPid) << false;
         QTest::newRow("a word") << QByteArray("minicom\n") << false << int(O::NotAPid) << false;
         QTest::newRow("negative") << QByteArray("       -12\n") << false << int(O::NotAPid)
@@ -252,9 +258,16 @@ private slots:
         const long live = long(getppid()), dead = deadPid(), self = long(getpid());
         content.replace("%LIVE%", QByteArray::number(qlonglong(live)).rightJustified(10, ' '))
             .replace("%DEAD%", QByteArray::number(qlonglong(dead)))
-            .replace("%SELF%", QByteArray::number(qlonglong(self)));
+            .replace("%SELF%", QByteArray::number(qlonglong(self)))
+            .replace("%REUSED%", QByteArray::number(qlonglong(live)));
         if (!content.isNull())
             QVERIFY(writeFile(lockPath, content));
+        if (QTest::currentDataTag() == QByteArray("pid reused since the lock was written")) {
+            QFile file(lockPath);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime(QDate(2001, 1, 1), QTime(0, 0)),
+                                     QFileDevice::FileModificationTime));
+        }
 
         SystemPaths paths;
         paths.lockDirs = QStringList{run, var};
@@ -265,7 +278,7 @@ private slots:
         QCOMPARE(result.lockPath,
                  outcome == int(PortLock::Outcome::Taken) ? run + "/" + name : lockPath);
         if (outcome == int(PortLock::Outcome::HeldByLive))
-            QCOMPARE(result.pid, live);
+            QCOMPARE(result.pid, lockFilePid(content));
         if (outcome != int(PortLock::Outcome::Taken)) {
             QCOMPARE(readFile(lockPath), content); // left as it was
             QVERIFY(lock.path().isEmpty());
@@ -277,6 +290,75 @@ private slots:
         QCOMPARE(QDir(var).entryList(QDir::Files), QStringList());
         lock.release();
         QCOMPARE(QDir(run).entryList(QDir::Files), QStringList());
+    }
+
+    // The lock folder is everyone's: what others put there is neither
+    // followed nor removed.
+    void lockKeepsToItsOwnFile_data() {
+        QTest::addColumn<QString>("planted");
+        QTest::newRow("link at the old temporary name") << "link";
+        QTest::newRow("our file replaced by another object's") << "replaced";
+    }
+    void lockKeepsToItsOwnFile() {
+        QFETCH(QString, planted);
+        QTemporaryDir root;
+        SystemPaths paths;
+        paths.lockDirs = QStringList{root.filePath("lock")};
+        const QString device = root.filePath("ttyUSB0"), victim = root.filePath("victim");
+        QVERIFY(writeFile(device, {}) && writeFile(victim, "precious"));
+        QVERIFY(QDir().mkpath(paths.lockDirs[0]));
+        QVERIFY(QFile::link(victim, paths.lockDirs[0] + QStringLiteral("/LTMP.%1").arg(getpid())));
+        PortLock lock(paths);
+        QCOMPARE(int(lock.acquire(device).outcome), int(PortLock::Outcome::Taken));
+        if (planted == "replaced") {
+            QVERIFY(QFile::remove(lock.path()));
+            QVERIFY(writeFile(lock.path(), QByteArray::number(getpid()) + "\n"));
+        }
+        const QString path = lock.path();
+        lock.release();
+        QCOMPARE(readFile(victim), QByteArray("precious"));
+        QCOMPARE(QFile::exists(path), planted == "replaced");
+    }
+
+    // Holders of /dev/null in a /proc of the test's own: "pid:target" are
+    // descriptors, "flock" makes the first pid the flock holder.
+    void holdersOfADevice_data() {
+        QTest::addColumn<QStringList>("descriptors");
+        QTest::addColumn<bool>("flock");
+        QTest::addColumn<QString>("holders");
+        QTest::newRow("flock holder named: descriptors not scanned")
+            << QStringList{"100:/dev/null", "200:/dev/null"} << true << "100";
+        QTest::newRow("the node under another name") << QStringList{"200:alias"} << false << "200";
+        QTest::newRow("another device") << QStringList{"300:/dev/zero"} << false << "";
+    }
+    void holdersOfADevice() {
+        QFETCH(QStringList, descriptors);
+        QFETCH(bool, flock);
+        QFETCH(QString, holders);
+        QTemporaryDir root;
+        SystemPaths paths;
+        paths.proc = root.filePath("proc");
+        QVERIFY(QFile::link("/dev/null", root.filePath("alias")));
+        struct stat null {};
+        QCOMPARE(stat("/dev/null", &null), 0);
+        QByteArray locks;
+        for (const QString& entry : descriptors) {
+            const QString pid = entry.section(':', 0, 0), target = entry.section(':', 1);
+            QVERIFY(writeFile(paths.proc + "/" + pid + "/comm", "holder\n"));
+            QVERIFY(QDir().mkpath(paths.proc + "/" + pid + "/fd"));
+            QVERIFY(QFile::link(target.startsWith('/') ? target : root.filePath(target),
+                                paths.proc + "/" + pid + "/fd/3"));
+            if (flock && locks.isEmpty())
+                locks = "1: FLOCK  ADVISORY  WRITE " + pid.toLatin1() + " " +
+                        QByteArray::number(major(null.st_dev), 16).rightJustified(2, '0') + ":" +
+                        QByteArray::number(minor(null.st_dev), 16).rightJustified(2, '0') + ":" +
+                        QByteArray::number(qulonglong(null.st_ino)) + " 0 EOF\n";
+        }
+        QVERIFY(writeFile(paths.proc + "/locks", locks));
+        QStringList found;
+        for (const ProcessRef& holder : portHolders("/dev/null", paths))
+            found << QString::number(holder.pid);
+        QCOMPARE(found.join(','), holders);
     }
 
     void replugRecognised_data() {

@@ -8,6 +8,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/resource.h>
+#include <unistd.h>
 
 class FakeSerialTest : public QObject {
     Q_OBJECT
@@ -171,6 +173,47 @@ private slots:
 
     // A handler that shows a modal box runs a nested event loop; the line
     // keeps being served inside it, so data still reaches the screen.
+    // No descriptor left for the reader's wake-up: the open fails and
+    // nothing waits for a byte to close.
+    void fullDescriptorTableFailsTheOpen() {
+        SerialCtl& serial = fresh();
+        rlimit limit{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &limit), 0);
+        const rlimit saved = limit;
+        QList<int> taken;
+        limit.rlim_cur = rlim_t(dup(0) + 1);
+        close(int(limit.rlim_cur) - 1);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &limit), 0);
+        for (int fd; (fd = dup(0)) >= 0;)
+            taken << fd;
+        QString failed;
+        try {
+            serial.setPortOpen(true);
+        } catch (const Failure& failure) {
+            failed = failure.description();
+        }
+        for (const int fd : taken)
+            close(fd);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QVERIFY2(failed.contains(describeErrno(EMFILE)), qPrintable(failed));
+        QVERIFY(!serial.PortOpen());
+        serial.setPortOpen(true);
+        QVERIFY(serial.PortOpen());
+    }
+
+    // Polled without events, what the program left unread goes at close.
+    void zeroThresholdDropsWhatIsLeftAtClose() {
+        SerialCtl& serial = fresh();
+        serial.setRThreshold(0);
+        serial.setPortOpen(true);
+        m_line->feed("left");
+        QTRY_VERIFY(m_line->drained());
+        serial.setPortOpen(false);
+        serial.setRThreshold(1);
+        QCOMPARE(events(), QString());
+        QCOMPARE(serial.Input(), QByteArray());
+    }
+
     void eventsArriveWhileAHandlerShowsABox() {
         SerialCtl& serial = opened();
         QByteArray seenInsideBox;

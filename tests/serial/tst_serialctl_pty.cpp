@@ -287,6 +287,30 @@ private slots:
         QCOMPARE(lost.count(), 1);
     }
 
+    // Nobody takes the data (RThreshold 0): the receive buffer fills, the
+    // reader pauses, and the hang-up is still seen.
+    void hangUpSeenWhileReadingIsPaused() {
+        PtyPair pty;
+        link(1, pty.slavePath());
+        SerialCtl serial;
+        serial.setRThreshold(0);
+        Recorder recorder(serial, false);
+        serial.setPortOpen(true);
+        const QByteArray chunk(64 * 1024, 'x');
+        QDeadlineTimer deadline(30000);
+        while (!recorder.events.contains("1008") && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            pty.write(chunk, 100);
+        }
+        QVERIFY(recorder.events.contains("1008"));
+        // Until the line takes no more: the reader's queue is full too.
+        while (pty.write(QByteArray(4096, 'y'), 200) && !deadline.hasExpired()) {
+        }
+        pty.closeMaster();
+        QTRY_VERIFY(!serial.PortOpen());
+        QCOMPARE(recorder.events.filter("lost").size(), 1);
+    }
+
     void reconnectUnlessTheUserActs_data() {
         QTest::addColumn<QString>("act");
         QTest::addColumn<bool>("reconnects");

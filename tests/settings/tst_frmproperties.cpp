@@ -260,9 +260,9 @@ void tst_frmproperties::ok_data() {
     QTest::newRow("unchanged while open: the port is not closed")
         << true << 3 << "9600" << 0 << ""
         << "" << applyRest << QStringList() << all << true << true << 3;
-    QTest::newRow("other port while closed: only the number changes")
+    QTest::newRow("other port while closed: renumbered, display refreshed (no wait left)")
         << false << 5 << "9600" << 0 << ""
-        << "" << QStringList{"CommPort=5"} + applyRest << QStringList()
+        << "" << QStringList{"CommPort=5", "refresh:closed"} + applyRest << QStringList()
         << QStringList{"CommPort=5", "Echo=False", "Handshaking=2", "Settings=9600,n,8,1"} << true
         << false << 5;
     QTest::newRow("other port while open: closed, renumbered, re-opened, display refreshed")

@@ -434,6 +434,7 @@ void tst_frmTerminal::failedOpenAndLostDevice() {
     QCOMPARE(w->txtTerm->Text(), shownText);
     w->mnuOpen_Click(); // the toggle acts on the real state: it opens again
     QVERIFY(s.serial.PortOpen());
+    QCOMPARE(w->panelText("ConnectTime"), "");
 }
 
 void tst_frmTerminal::logState() {
