@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -65,33 +66,88 @@ bool needsEditing(const QString& data) {
 
 // Backspaces, then line feeds and carriage returns. A backspace erases the
 // chunk's own previous character; one with nothing before it in the chunk
-// reports `leadingBackspace` instead.
-QString editForControl(const QString& data, bool& leadingBackspace) {
+// reports `leadingBackspace` instead. `origin`, when given, gets for each
+// character of an edited result the position it came from in `data`.
+QString editForControl(const QString& data, bool& leadingBackspace,
+                       QList<qsizetype>* origin = nullptr) {
     leadingBackspace = false;
     if (!needsEditing(data))
         return data;
 
     QString erased;
     erased.reserve(data.size());
-    for (const QChar ch : data) {
+    QList<qsizetype> erasedOrigin;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const QChar ch = data.at(i);
         if (ch.unicode() != BS) {
             erased.append(ch);
+            if (origin)
+                erasedOrigin.append(i);
         } else if (erased.isEmpty()) {
             leadingBackspace = true;
         } else {
             erased.chop(lastCharWidth(erased));
+            if (origin)
+                erasedOrigin.resize(erased.size());
         }
     }
     QString edited;
     edited.reserve(erased.size() + erased.size() / 8 + 2);
-    for (const QChar ch : erased) {
+    for (qsizetype i = 0; i < erased.size(); ++i) {
+        const QChar ch = erased.at(i);
         if (ch.unicode() == LF)
             continue;
         edited.append(ch);
-        if (ch.unicode() == CR)
+        if (origin)
+            origin->append(erasedOrigin[i]);
+        if (ch.unicode() == CR) {
             edited.append(QChar(LF));
+            if (origin)
+                origin->append(erasedOrigin[i]);
+        }
     }
     return edited;
+}
+
+// The same edit on styled text: each character keeps its style, and the line
+// feed after a carriage return takes the carriage return's.
+StyledText editForControl(const StyledText& data, bool& leadingBackspace) {
+    if (data.runs.isEmpty())
+        return {editForControl(data.text, leadingBackspace), {}};
+    QList<qsizetype> origin;
+    StyledText edited{editForControl(data.text, leadingBackspace, &origin), {}};
+    if (origin.size() != edited.text.size())
+        return data; // nothing to edit
+    QList<TextStyle> styles;
+    styles.reserve(data.text.size());
+    for (const StyleRun& run : data.runs)
+        styles.insert(styles.size(), run.length, run.style);
+    StyledText restyled;
+    for (qsizetype i = 0; i < origin.size(); ++i)
+        appendStyled(restyled, QStringView(edited.text).mid(i, 1), styles[origin[i]]);
+    return restyled;
+}
+
+// The same for styled text; the stamps are plain.
+StyledText insertStamps(const StyledText& edited, const QString& stamp, bool& atLineStart) {
+    if (edited.runs.isEmpty())
+        return {insertStamps(edited.text, stamp, atLineStart), {}};
+    StyledText stamped;
+    qsizetype at = 0;
+    for (const StyleRun& run : edited.runs) {
+        const QStringView text = QStringView(edited.text).mid(at, run.length);
+        at += run.length;
+        for (qsizetype from = 0; from < text.size();) {
+            if (atLineStart)
+                appendStyled(stamped, stamp, TextStyle());
+            const qsizetype lf = text.indexOf(QChar(LF), from);
+            const qsizetype end = lf < 0 ? text.size() : lf + 1;
+            appendStyled(stamped, text.mid(from, end - from), run.style);
+            atLineStart = lf >= 0;
+            from = end;
+        }
+    }
+    return stamped;
 }
 
 // Drops whole trim amounts from the front until the content is within the
@@ -165,13 +221,17 @@ bool TerminalSession::endsLine(int length) const {
 }
 
 void TerminalSession::append(QString data, qint64 readMs) {
+    append(StyledText{std::move(data), {}}, readMs);
+}
+
+void TerminalSession::append(const StyledText& received, qint64 readMs) {
     if (m_partialShown > 0)
         endHexRow();
     boundContent(m_term);
     const int n = m_term.TextLength();
 
     bool leadingBackspace = false;
-    data = editForControl(data, leadingBackspace);
+    StyledText data = editForControl(received, leadingBackspace);
 
     // A leading backspace selects the content's last character; with no
     // content there is nothing to erase.
@@ -190,10 +250,13 @@ void TerminalSession::append(QString data, qint64 readMs) {
     m_term.setSelStart(n - width);
     if (width > 0)
         m_term.setSelLength(width);
-    m_term.setSelText(data);
+    if (data.runs.isEmpty())
+        m_term.setSelText(data.text);
+    else
+        m_term.setSelStyledText(data);
 
-    if (m_host.logOpen() && !data.isEmpty())
-        writeLog(encodeText(data, codePage()), false);
+    if (m_host.logOpen() && !data.text.isEmpty())
+        writeLog(encodeText(data.text, codePage()), false);
 
     m_term.setSelStart(m_term.TextLength());
 }
@@ -270,7 +333,7 @@ void TerminalSession::receive(const QByteArray& bytes, qint64 readMs) {
         return;
     }
     m_rows.skip(bytes.size());
-    append(decode(bytes), readMs);
+    append(filtered(decode(bytes)), readMs);
 }
 
 QString TerminalSession::hexLine(const HexRows::Row& row) const {
@@ -319,6 +382,22 @@ void TerminalSession::setHexView(bool on) {
 void TerminalSession::portOpened() {
     endHexRow();
     m_rows.restart();
+}
+
+StyledText TerminalSession::filtered(const QString& text) {
+    if (!m_interpretEscapes)
+        return {text, {}};
+    return m_escapes.filter(text);
+}
+
+void TerminalSession::setInterpretEscapes(bool on) {
+    if (on == m_interpretEscapes)
+        return;
+    m_interpretEscapes = on;
+    const StyledText held = m_escapes.flush();
+    m_escapes.reset();
+    if (!held.text.isEmpty())
+        append(held);
 }
 
 void TerminalSession::onComm(ISerialCtl& serial) {
@@ -380,6 +459,7 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
     }
     if (threshold < 1) {
         m_decoder->reset();
+        m_escapes.reset();
         return;
     }
     // What the component still buffers and a character cut short by the close
@@ -397,13 +477,18 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
         showHex(rest, readMs);
         endHexRow();
         m_decoder->reset();
+        m_escapes.reset();
         return;
     }
     m_rows.skip(rest.size());
     QString text = decode(rest);
     text += m_decoder->flush();
-    if (!text.isEmpty())
-        append(text, readMs);
+    StyledText shown = filtered(text);
+    // A sequence still open will not end now.
+    appendStyled(shown, m_escapes.flush());
+    m_escapes.reset();
+    if (!shown.text.isEmpty())
+        append(shown, readMs);
 }
 
 void TerminalSession::keyPress(int& keyCode, ISerialCtl& serial) {

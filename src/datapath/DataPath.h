@@ -1,5 +1,6 @@
 #pragma once
 
+#include "datapath/EscapeFilter.h"
 #include "datapath/HexRows.h"
 #include "platform/CodePage.h"
 
@@ -58,6 +59,7 @@ public:
     // appends the same edited text to the open log. `readMs` is when its
     // first character was read (ms since the epoch), 0 for now.
     void append(QString data, qint64 readMs = 0);
+    void append(const StyledText& data, qint64 readMs = 0);
     // Bytes read at `readMs`; a character cut between two reads waits for its
     // rest.
     void receive(const QByteArray& bytes, qint64 readMs = 0);
@@ -85,6 +87,11 @@ public:
 
     const QByteArray& codePage() const { return m_decoder->codePage(); }
 
+    // Escape sequences in received text are taken out and their colours
+    // shown. Off at start. Turning it off shows a sequence still held.
+    bool interpretsEscapes() const { return m_interpretEscapes; }
+    void setInterpretEscapes(bool on);
+
 private:
     // A log write that failed is being retried behind a modal box. What
     // arrives meanwhile waits in `queued`, so the log keeps the order of the
@@ -98,6 +105,7 @@ private:
     void showHex(const QByteArray& bytes, qint64 readMs);
     QString hexLine(const HexRows::Row& row) const;
     bool endsLine(int length) const;
+    StyledText filtered(const QString& text);
 
     TextTarget& m_term;
     DataPathHost& m_host;
@@ -110,4 +118,6 @@ private:
     bool m_hex = false;
     HexRows m_rows;
     int m_partialShown = 0; // units of the growing hex row at the end
+    bool m_interpretEscapes = false;
+    EscapeFilter m_escapes;
 };

@@ -106,7 +106,7 @@ int TerminalEdit::documentLength() const {
 
 int TerminalEdit::TextLength() const {
     if (m_deferred)
-        return documentLength() - m_pendingCut + int(m_pendingTail.size());
+        return documentLength() - m_pendingCut + int(m_pendingTail.text.size());
     return documentLength();
 }
 
@@ -121,14 +121,14 @@ void TerminalEdit::flushReceived() {
         return;
     m_deferred = false;
     const int cut = std::exchange(m_pendingCut, 0);
-    const QString tail = std::exchange(m_pendingTail, QString());
+    const StyledText tail = std::exchange(m_pendingTail, StyledText());
     // One edit block: the layout hears of the frame's changes once.
     QTextCursor block(document());
     block.beginEditBlock();
     if (cut > 0)
         removeFrontNow(cut);
     const int end = documentLength();
-    if (!tail.isEmpty())
+    if (!tail.text.isEmpty())
         replaceRange(end, end, tail);
     block.endEditBlock();
     placeCursor(documentLength(), documentLength());
@@ -159,7 +159,7 @@ bool TerminalEdit::viewportEvent(QEvent* event) {
 
 QString TerminalEdit::Text() const {
     if (m_deferred)
-        return crlf::text(*document()).mid(m_pendingCut) + m_pendingTail;
+        return crlf::text(*document()).mid(m_pendingCut) + m_pendingTail.text;
     return crlf::text(*document());
 }
 
@@ -167,7 +167,7 @@ QChar TerminalEdit::charAt(int position) const {
     if (m_deferred) {
         const int kept = documentLength() - m_pendingCut;
         if (position >= kept)
-            return m_pendingTail.at(position - kept);
+            return m_pendingTail.text.at(position - kept);
         position += m_pendingCut;
     }
     return crlf::charAt(*document(), position);
@@ -175,7 +175,7 @@ QChar TerminalEdit::charAt(int position) const {
 
 void TerminalEdit::setText(const QString& text) {
     flushReceived();
-    replaceRange(0, TextLength(), text);
+    replaceRange(0, TextLength(), StyledText{text, {}});
     placeCursor(0, 0);
 }
 
@@ -275,19 +275,23 @@ void TerminalEdit::setSelLength(int length) {
 }
 
 void TerminalEdit::setSelText(const QString& text) {
+    setSelStyledText(StyledText{text, {}});
+}
+
+void TerminalEdit::setSelStyledText(const StyledText& text) {
     if (m_deferred || caretAtDocumentEnd()) {
-        if (text.isEmpty())
+        if (text.text.isEmpty())
             return;
         // Appending at the end: kept until the frame ends.
         m_deferred = true;
-        m_pendingTail += text;
+        appendStyled(m_pendingTail, text);
         holdPaint();
         return;
     }
     int start = 0, end = 0;
     modelSelection(start, end);
     replaceRange(start, end, text);
-    const int after = start + int(text.size());
+    const int after = start + int(text.text.size());
     placeCursor(after, after);
 }
 
@@ -301,7 +305,7 @@ void TerminalEdit::removeFront(int count) {
             m_pendingCut += count;
         } else {
             m_pendingCut += kept;
-            m_pendingTail.remove(0, count - kept);
+            ::removeFront(m_pendingTail, count - kept);
         }
         m_deferred = true;
         holdPaint();
@@ -341,23 +345,42 @@ void TerminalEdit::splitBreak(QTextCursor& cursor, int docPosition) {
     cursor.insertText(QString(pair, 2), m_marker);
 }
 
-void TerminalEdit::insertModelText(QTextCursor& cursor, const QString& text) {
+void TerminalEdit::insertModelText(QTextCursor& cursor, const StyledText& text) {
+    const qsizetype size = text.text.size();
+    if (text.runs.isEmpty()) {
+        insertRun(cursor, text.text, 0, size, m_plain);
+        return;
+    }
+    qsizetype from = 0, runEnd = 0;
+    for (const StyleRun& run : text.runs) {
+        runEnd += run.length;
+        qsizetype to = std::max(from, runEnd);
+        // A run that ends between CR and LF takes the LF along: the pair is one break.
+        if (to > 0 && to < size && text.text.at(to - 1) == QChar(CR) &&
+            text.text.at(to) == QChar(LF))
+            ++to;
+        insertRun(cursor, text.text, from, to, styleFormat(run.style));
+        from = to;
+    }
+}
+
+void TerminalEdit::insertRun(QTextCursor& cursor, const QString& text, qsizetype from, qsizetype to,
+                             const QTextCharFormat& format) {
     // CR LF pairs and ordinary characters go in as they are; a lone CR or LF
     // becomes a marker.
     const auto* chars = reinterpret_cast<const char16_t*>(text.constData());
-    const qsizetype size = text.size();
-    qsizetype runStart = 0;
+    qsizetype runStart = from;
     auto flush = [&](qsizetype upTo) {
-        if (runStart == 0 && upTo == size)
-            cursor.insertText(text, m_plain);
+        if (runStart == 0 && upTo == text.size())
+            cursor.insertText(text, format);
         else if (upTo > runStart)
-            cursor.insertText(text.mid(runStart, upTo - runStart), m_plain);
+            cursor.insertText(text.mid(runStart, upTo - runStart), format);
     };
-    for (qsizetype i = 0; i < size; ++i) {
+    for (qsizetype i = from; i < to; ++i) {
         const char16_t ch = chars[i];
         if (ch > CR && !isStructural(ch))
             continue;
-        if (ch == CR && i + 1 < size && chars[i + 1] == LF) {
+        if (ch == CR && i + 1 < to && chars[i + 1] == LF) {
             ++i;
         } else if (ch == CR || ch == LF) {
             flush(i);
@@ -365,14 +388,29 @@ void TerminalEdit::insertModelText(QTextCursor& cursor, const QString& text) {
             runStart = i + 1;
         } else if (isStructural(ch)) {
             flush(i);
-            cursor.insertText(QString(QChar::ReplacementCharacter), m_plain);
+            cursor.insertText(QString(QChar::ReplacementCharacter), format);
             runStart = i + 1;
         }
     }
-    flush(size);
+    flush(to);
 }
 
-void TerminalEdit::replaceRange(int start, int end, const QString& text) {
+const QTextCharFormat& TerminalEdit::styleFormat(TextStyle style) {
+    const int key = (style.foreground + 1) | (style.background + 1) << 5 | int(style.bold) << 10;
+    auto found = m_styleFormats.find(key);
+    if (found != m_styleFormats.end())
+        return *found;
+    QTextCharFormat format;
+    if (style.foreground >= 0)
+        format.setForeground(QColor(terminalColour(style.foreground)));
+    if (style.background >= 0)
+        format.setBackground(QColor(terminalColour(style.background)));
+    if (style.bold)
+        format.setFontWeight(QFont::Bold);
+    return *m_styleFormats.insert(key, format);
+}
+
+void TerminalEdit::replaceRange(int start, int end, const StyledText& text) {
     crlf::DocPos from = crlf::toDocument(*document(), start);
     crlf::DocPos to = crlf::toDocument(*document(), end);
     holdPaint();

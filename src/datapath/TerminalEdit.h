@@ -2,6 +2,7 @@
 
 #include "datapath/TextTarget.h"
 
+#include <QHash>
 #include <QPlainTextEdit>
 #include <QTextCharFormat>
 #include <QTimer>
@@ -30,6 +31,7 @@ public:
     void setSelLength(int length) override;
     QString SelText() const override;
     void setSelText(const QString& text) override;
+    void setSelStyledText(const StyledText& text) override;
     QChar charAt(int position) const override;
     void removeFront(int count) override;
 
@@ -55,9 +57,12 @@ protected:
 
 private:
     void modelSelection(int& start, int& end) const;
-    void replaceRange(int start, int end, const QString& text);
+    void replaceRange(int start, int end, const StyledText& text);
     void splitBreak(QTextCursor& cursor, int docPosition);
-    void insertModelText(QTextCursor& cursor, const QString& text);
+    void insertModelText(QTextCursor& cursor, const StyledText& text);
+    void insertRun(QTextCursor& cursor, const QString& text, qsizetype from, qsizetype to,
+                   const QTextCharFormat& format);
+    const QTextCharFormat& styleFormat(TextStyle style);
     void placeCursor(int anchor, int position);
     int documentLength() const;
     bool caretAtDocumentEnd() const;
@@ -67,6 +72,7 @@ private:
 
     QTextCharFormat m_plain;
     QTextCharFormat m_marker;
+    QHash<int, QTextCharFormat> m_styleFormats;
     // A selection whose ends fall inside a CR LF pair, which the document
     // cannot place a cursor in.
     bool m_pairSelection = false;
@@ -82,5 +88,5 @@ private:
     // characters' removal and `m_pendingTail` at its end.
     bool m_deferred = false;
     int m_pendingCut = 0;
-    QString m_pendingTail;
+    StyledText m_pendingTail;
 };

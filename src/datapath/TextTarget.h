@@ -1,5 +1,7 @@
 #pragma once
 
+#include "datapath/TextStyle.h"
+
 #include <QString>
 
 // A text control as the display routine sees it. Positions and lengths are
@@ -16,6 +18,8 @@ public:
     virtual void setSelLength(int length) = 0;
     virtual QString SelText() const = 0;
     virtual void setSelText(const QString& text) = 0; // caret after the inserted text
+    // The same, drawn in the styles of the runs where the control can.
+    virtual void setSelStyledText(const StyledText& text) { setSelText(text.text); }
 
     // The character at a position (0-based, below TextLength()).
     virtual QChar charAt(int position) const { return Text().at(position); }

@@ -140,4 +140,7 @@ signals:
     // The port closed, by the program or by a loss: a receiver flushes what
     // it holds back for the next chunk.
     void PortClosed();
+    // Worth a status message, not a failure: a remote server that does not
+    // confirm a DTR change it was sent.
+    void Notice(const QString& description);
 };

@@ -66,9 +66,10 @@ PortSession::Applied PortSession::apply(const LineConfig& config, const LineConf
     return result;
 }
 
-int PortSession::start(bool dtr) {
-    const int dtrSet = m_backend->setDtr(dtr);
-    Q_UNUSED(dtrSet); // a pty has no DTR; a real failure shows in DTREnable's set
+int PortSession::start(bool dtr, int* dtrSet) {
+    const int dtrResult = m_backend->setDtr(dtr);
+    if (dtrSet)
+        *dtrSet = dtrResult;
 
     m_hasModemLines = m_backend->modemLines(m_lines) == 0;
     m_hasCounters = m_backend->counters(m_counters) == 0;

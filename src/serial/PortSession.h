@@ -65,7 +65,8 @@ public:
     const LineConfig& applied() const { return m_applied; }
     // Starts work on the device the opener opened, its settings applied; an
     // errno when the reader cannot run (then close()).
-    int start(bool dtr);
+    // `dtrSet` gets what setting DTR gave.
+    int start(bool dtr, int* dtrSet = nullptr);
     // Stops, reading what is left first; releases the device and the lock.
     // Also undoes an opener's open that was never started.
     void close();

@@ -535,8 +535,8 @@ public:
         m_lines = on ? (m_lines | LineDTR) : (m_lines & ~LineDTR);
         const int rc = exchange(TC::command(TC::SetControl, static_cast<unsigned char>(on ? 8 : 9)),
                                 {dtrKey}, lineLimit, nullptr);
-        // Sent, if not confirmed: some servers never answer for a pty.
-        return rc == -ETIMEDOUT ? 0 : rc;
+        // -ETIMEDOUT: sent, not confirmed (ser2net never answers for a pty).
+        return rc;
     }
 
     int setRts(bool on) override {

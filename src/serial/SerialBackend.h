@@ -59,6 +59,7 @@ public:
     virtual int readBack(LineConfig& config) = 0;
 
     virtual int modemLines(int& bits) = 0;
+    // -ETIMEDOUT: sent, but the far end did not confirm it.
     virtual int setDtr(bool on) = 0;
     virtual int counters(LineCounters& counters) = 0;
     virtual int outQueue(int& bytes) = 0;

@@ -114,12 +114,15 @@ void SerialCtl::startOpened(const ResolvedPort& port, const LineConfig& config) 
         m_session->close();
         throw;
     }
-    if (const int error = m_session->start(m_dtr)) {
+    int dtrSet = 0;
+    if (const int error = m_session->start(m_dtr, &dtrSet)) {
         m_session->close();
         throw Failure(QStringLiteral("Com%1 を開けません: 受信を始められません。理由: %2")
                           .arg(m_port)
                           .arg(describeErrno(error)));
     }
+    // A pty has no DTR; a real failure shows in DTREnable's set.
+    noticeUnconfirmed(dtrSet, QStringLiteral("DTR"));
     // Opening raises RTS by itself; only a lowered RTS needs saying again.
     if (!m_rts && rtsIsOurs())
         m_session->backend().setRts(false);
@@ -287,11 +290,22 @@ bool SerialCtl::DTREnable() const {
 void SerialCtl::setDTREnable(bool enable) {
     if (m_session->isOpen()) {
         const int rc = m_session->setDtr(enable);
-        if (rc < 0 && !noSuchControl(rc))
+        if (rc < 0 && !noSuchControl(rc) && !noticeUnconfirmed(rc, QStringLiteral("DTR")))
             throw Failure(QStringLiteral("%1 の DTR 信号を変更できません。理由: %2")
                               .arg(portName(), describeErrno(-rc)));
     }
     m_dtr = enable;
+}
+
+bool SerialCtl::noticeUnconfirmed(int rc, const QString& line) {
+    if (rc != -ETIMEDOUT)
+        return false;
+    const QString text =
+        QStringLiteral("%1 の %2 信号の変更を送りましたが、確認の応答がありません。")
+            .arg(portName(), line);
+    QMetaObject::invokeMethod(
+        this, [this, text] { emit Notice(text); }, Qt::QueuedConnection);
+    return true;
 }
 
 bool SerialCtl::CTSHolding() const {

@@ -90,6 +90,9 @@ private:
     bool reopen(const ResolvedPort& port);
     void stopWaiting();
     void closePort();
+    // A line change the driver sent but could not confirm (-ETIMEDOUT) is
+    // announced by Notice; true when `rc` was that.
+    bool noticeUnconfirmed(int rc, const QString& line);
     void applyToOpenPort(const LineSettings& settings, int handshaking);
     void applyConfig(const LineConfig& config, const LineConfig* restore);
     QString portName() const;

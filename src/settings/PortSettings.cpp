@@ -5,14 +5,18 @@
 #include "platform/SettingsStore.h"
 #include "serial/ISerialCtl.h"
 #include "serial/LineSettings.h"
+#include "serial/PortResolver.h"
 
 #include <cmath>
 #include <limits>
 
-OfferedList offeredPorts() {
+OfferedList offeredPorts(const QString& linkDir) {
     OfferedList ports;
-    for (int port = 1; port <= 16; ++port)
-        ports.append({QStringLiteral("Com%1").arg(port), port});
+    for (int port = 1; port <= 16; ++port) {
+        const ResolvedPort pinned = resolvePort(port, linkDir, {});
+        ports.append(
+            {QStringLiteral("Com%1").arg(port), port, pinned.pinned ? pinned.display : QString()});
+    }
     return ports;
 }
 

@@ -16,11 +16,13 @@ class PendingFailure;
 struct OfferedItem {
     QString text;
     QVariant value;
+    QString hint = {}; // shown on pointing at the item
 };
 using OfferedList = QList<OfferedItem>;
 
 // The values the program offers, in list order.
-OfferedList offeredPorts();     // "Com1" .. "Com16": port number
+// "Com1" .. "Com16": port number; a port pinned by a link hints where it goes.
+OfferedList offeredPorts(const QString& linkDir);
 OfferedList offeredSpeeds();    // 110 .. 256000, sixteen values: LineSettings::speed
 OfferedList offeredParities();  // "Even", "Odd", "None", "Mark", "Space": the letter
 OfferedList offeredDataBits();  // "4" .. "8": LineSettings::dataBits

@@ -5,6 +5,7 @@
 #include "platform/SettingsStore.h"
 #include "serial/ISerialCtl.h"
 #include "serial/LineSettings.h"
+#include "serial/PortResolver.h"
 #include "settings/PortSettings.h"
 
 #include <QButtonGroup>
@@ -35,8 +36,11 @@ template <class Read> auto readForDisplay(Read&& read) -> std::optional<decltype
 
 void fill(QComboBox* list, const OfferedList& items) {
     list->clear();
-    for (const OfferedItem& item : items)
+    for (const OfferedItem& item : items) {
         list->addItem(item.text, item.value);
+        if (!item.hint.isEmpty())
+            list->setItemData(list->count() - 1, item.hint, Qt::ToolTipRole);
+    }
     // Filling a list selects its first item; nothing is selected until the
     // component's value is.
     list->setCurrentIndex(-1);
@@ -195,7 +199,7 @@ void frmProperties::Form_Load() {
 }
 
 void frmProperties::LoadPropertySettings() {
-    fill(cboPort, offeredPorts());
+    fill(cboPort, offeredPorts(portLinkDir()));
     fill(cboSpeed, offeredSpeeds());
     fill(cboDataBits, offeredDataBits());
     fill(cboParity, offeredParities());

@@ -239,4 +239,6 @@ void frmTerminal::composeViewMenu() {
         connect(action, &QAction::triggered, this,
                 [this, codePage] { guarded([&] { chooseCharset(codePage); }); });
     }
+    mnuEscapes = addCheckItem(mnuView, "mnuEscapes", "ｴｽｹｰﾌﾟ ｼｰｹﾝｽを解釈(&A)",
+                              &frmTerminal::mnuEscapes_Click);
 }

@@ -131,6 +131,10 @@ void frmTerminal::connectSignals() {
             [this](const QString& description) { guarded([&] { onDeviceLost(description); }); });
     connect(SerialCtl1, &ISerialCtl::Reconnected, this,
             [this](const QString& description) { guarded([&] { onReconnected(description); }); });
+    connect(SerialCtl1, &ISerialCtl::Notice, this, [this](const QString& description) {
+        showStatus(QStringLiteral("ｽﾃｰﾀｽ: ") + description);
+        clearStatusSoon();
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -507,6 +511,7 @@ const QString viewSection = QStringLiteral("View");
 constexpr const char* keyTimestamps = "Timestamps";
 constexpr const char* keyHexView = "HexView";
 constexpr const char* keyCharset = "Charset";
+constexpr const char* keyEscapes = "Escapes";
 
 QString onOffText(bool on) {
     return on ? QStringLiteral("True") : QStringLiteral("False");
@@ -536,6 +541,12 @@ void frmTerminal::mnuHexView_Click() {
     saveViewSetting(keyHexView, onOffText(m_session->hexView()));
 }
 
+void frmTerminal::mnuEscapes_Click() {
+    m_session->setInterpretEscapes(!m_session->interpretsEscapes());
+    mnuEscapes->setChecked(m_session->interpretsEscapes());
+    saveViewSetting(keyEscapes, onOffText(m_session->interpretsEscapes()));
+}
+
 void frmTerminal::chooseCharset(const QByteArray& codePage) {
     m_session->setCodePage(codePage);
     SerialCtl1->setCodePage(codePage);
@@ -559,6 +570,9 @@ void frmTerminal::loadViewSettings() {
     const bool hex = stored(keyHexView) == onOffText(true);
     m_session->setHexView(hex);
     mnuHexView->setChecked(hex);
+    const bool escapes = stored(keyEscapes) == onOffText(true);
+    m_session->setInterpretEscapes(escapes);
+    mnuEscapes->setChecked(escapes);
     const QByteArray codePage = stored(keyCharset).toLatin1();
     for (QAction* item : mnuCharsetItems)
         if (item->data().toByteArray() == codePage) {

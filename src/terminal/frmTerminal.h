@@ -76,6 +76,7 @@ public:
     QAction* mnuHexView = nullptr;
     QMenu* mnuCharset = nullptr;
     QList<QAction*> mnuCharsetItems; // Shift_JIS, UTF-8, EUC-JP, JIS
+    QAction* mnuEscapes = nullptr;
 
     // Form-level state.
     qint16 PromptResult = 0;
@@ -123,6 +124,7 @@ public:
     void mnuHexView_Click();
     // One of the character set items, by its code page.
     void chooseCharset(const QByteArray& codePage);
+    void mnuEscapes_Click();
 
     // Connection display.
     void refreshConnectionDisplay() override;

@@ -1,5 +1,6 @@
 #include "RecordingHost.h"
 #include "datapath/DataPath.h"
+#include "datapath/LineStamps.h"
 #include "datapath/StringTextTarget.h"
 #include "datapath/TerminalEdit.h"
 
@@ -47,6 +48,7 @@ private slots:
     void widgetHoldsLoneBreaks();
     void viewFollowsNewestText();
     void userSeesTextReceivedSinceTheLastFrame();
+    void widgetDrawsColours();
 };
 
 void tst_appendtoterminal::edits_data() {
@@ -318,6 +320,67 @@ void tst_appendtoterminal::userSeesTextReceivedSinceTheLastFrame() {
     QCOMPARE(term.SelText(), QStringLiteral("newest"));
     QVERIFY(term.toPlainText().endsWith(QStringLiteral("line 499\nnewest")));
     QVERIFY(term.TextLength() <= 16000 + 8);
+}
+
+// The document as drawn: {foreground/background b:text} for coloured text.
+QString drawn(const QTextDocument& doc) {
+    auto index = [](const QBrush& brush) {
+        for (int k = 0; k < 16; ++k)
+            if (brush.color().rgb() == terminalColour(k))
+                return QString::number(k);
+        return QStringLiteral("?");
+    };
+    QStringList lines;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        QString line;
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            const bool fg = format.hasProperty(QTextFormat::ForegroundBrush);
+            const bool bg = format.hasProperty(QTextFormat::BackgroundBrush);
+            const bool bold = format.fontWeight() >= QFont::Bold;
+            if (!fg && !bg && !bold) {
+                line += it.fragment().text();
+                continue;
+            }
+            line += QLatin1Char('{') + (fg ? index(format.foreground()) : QString()) +
+                    (bg ? QLatin1Char('/') + index(format.background()) : QString()) +
+                    (bold ? QStringLiteral("b") : QString()) + QLatin1Char(':') +
+                    it.fragment().text() + QLatin1Char('}');
+        }
+        lines += line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// Coloured text keeps its colour in the document, also where a CR LF pair is
+// split between two colours, through the display's own editing (a backspace,
+// a bare line feed) and where the oldest text is trimmed before the frame
+// ends. The log gets the text alone.
+void tst_appendtoterminal::widgetDrawsColours() {
+    TerminalEdit term;
+    RecordingHost host;
+    TerminalSession session(term, host, "UTF-8");
+    session.setInterpretEscapes(true);
+    for (const char* chunk :
+         {"\x1b[1;32mroot@board\x1b[0m:~# ls\r", "\n\x1b[01;34mbin\x1b[0m etc\x1b[4",
+          "1mX\r\x1b[0m\ny", "\x1b[33mab\bc\x1b[0m\nz"})
+        session.receive(chunk);
+    term.removeFront(5);
+    term.flushReceived();
+    QCOMPARE(drawn(*term.document()),
+             QStringLiteral("{2b:board}:~# ls\n{4b:bin} etc{/1:X}\ny{3:ac}z"));
+    QCOMPARE(term.Text(), QStringLiteral("board:~# ls\r\nbin etcX\r\nyacz"));
+    QCOMPARE(host.log, "root@board:~# ls\r\nbin etcX\r\nyacz");
+
+    // Stamps stay plain in coloured lines.
+    TerminalEdit stamped;
+    TerminalSession stamping(stamped, host, "UTF-8");
+    stamping.setInterpretEscapes(true);
+    stamping.setTimestamps(true);
+    stamping.receive("\x1b[32mA\r\nB", 1000);
+    stamped.flushReceived();
+    const QString stamp = stampText(1000);
+    QCOMPARE(drawn(*stamped.document()), stamp + "{2:A}\n" + stamp + "{2:B}");
 }
 
 QTEST_MAIN(tst_appendtoterminal)

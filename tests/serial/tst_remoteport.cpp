@@ -3,7 +3,7 @@
 // on the pty's master.
 #include "PtyPair.h"
 #include "Ser2net.h"
-#include "platform/Failure.h"
+#include "Waiting.h"
 #include "serial/CustomSpeed.h"
 #include "serial/SerialCtl.h"
 
@@ -25,18 +25,6 @@ QByteArray allByteValues() {
     return bytes;
 }
 
-// Runs the event loop until `done` or ten seconds.
-template <class Done> bool loopUntil(Done done) {
-    QDeadlineTimer deadline(10000);
-    for (;;) {
-        if (done())
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(5);
-    }
-}
-
 QByteArray readFromLine(PtyPair& pty, int count) {
     QByteArray got;
     loopUntil([&] {
@@ -44,15 +32,6 @@ QByteArray readFromLine(PtyPair& pty, int count) {
         return got.size() >= count;
     });
     return got;
-}
-
-QString openFailure(SerialCtl& serial) {
-    try {
-        serial.setPortOpen(true);
-    } catch (const Failure& failure) {
-        return failure.description();
-    }
-    return QStringLiteral("(opened)");
 }
 
 // A pty that ser2net serves, and Com5 of a component linked to it.

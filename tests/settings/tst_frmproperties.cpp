@@ -3,6 +3,7 @@
 #include "platform/Failure.h"
 #include "platform/SettingsStore.h"
 #include "serial/LineSettings.h"
+#include "serial/PortResolver.h"
 #include "settings/PortSettings.h"
 #include "settings/frmProperties.h"
 
@@ -12,6 +13,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <optional>
 
@@ -73,6 +75,7 @@ private slots:
     void showsComponentValues_data();
     void showsComponentValues();
     void eachValueOnceAcrossOpenings();
+    void pinnedPortsShowWhereTheyGo();
     void clicksRunTheHandlers();
     void ok_data();
     void ok();
@@ -207,13 +210,24 @@ void tst_frmproperties::eachValueOnceAcrossOpenings() {
         frmProperties dialog(serial, store, prompts, LocalEcho, {});
         if (opening == 1)
             dialog.LoadPropertySettings();
-        QCOMPARE(items(dialog.cboPort), texts(offeredPorts()));
+        QCOMPARE(items(dialog.cboPort), texts(offeredPorts(portLinkDir())));
         QCOMPARE(items(dialog.cboSpeed), texts(offeredSpeeds()));
         QCOMPARE(items(dialog.cboParity), texts(offeredParities()));
         QCOMPARE(items(dialog.cboDataBits), texts(offeredDataBits()));
         QCOMPARE(items(dialog.cboStopBits), texts(offeredStopBits()));
         QCOMPARE(dialog.cboPort->currentText(), QStringLiteral("Com3"));
     }
+}
+
+void tst_frmproperties::pinnedPortsShowWhereTheyGo() {
+    QTemporaryDir links;
+    QVERIFY(QFile::link("rfc2217://lab-pi:7000", links.filePath("com5")));
+    QVERIFY(QFile::link("/dev/ttyUSB3", links.filePath("com2")));
+    QStringList hints;
+    for (const OfferedItem& item : offeredPorts(links.path()))
+        if (!item.hint.isEmpty())
+            hints << item.text + ": " + item.hint.section(QStringLiteral(" → "), 1);
+    QCOMPARE(hints, QStringList({"Com2: /dev/ttyUSB3", "Com5: rfc2217://lab-pi:7000"}));
 }
 
 void tst_frmproperties::clicksRunTheHandlers() {

@@ -16,6 +16,9 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QToolBar>
 #include <QtTest>
 
@@ -138,6 +141,8 @@ private slots:
     void portToggle();
     void failedOpenAndLostDevice();
     void logState();
+    void escapeSequences_data();
+    void escapeSequences();
     void exitWithPortClosed();
     void shutdownWait_data();
     void shutdownWait();
@@ -181,7 +186,7 @@ void tst_frmTerminal::composition_data() {
         "[unchecked]; Bar3 -; mnuHCTS CTSHolding(&O)...; mnuHDSR DSRHolding(&L)...");
     row("view menu", describe(w.mnuView->actions()),
         "mnuTimestamp ﾀｲﾑｽﾀﾝﾌﾟ(&T) [unchecked]; mnuHexView 16進表示(&H) [unchecked]; mnuCharset "
-        "文字ｺｰﾄﾞ(&E)");
+        "文字ｺｰﾄﾞ(&E); mnuEscapes ｴｽｹｰﾌﾟ ｼｰｹﾝｽを解釈(&A) [unchecked]");
     row("character sets", describe(w.mnuCharset->actions()),
         "mnuCharsetSjis Shift_JIS(&S) [unchecked]; mnuCharsetUtf8 UTF-8(&U) [checked]; "
         "mnuCharsetEucJp EUC-JP(&E) [unchecked]; mnuCharsetJis JIS(&J) [unchecked]");
@@ -450,6 +455,55 @@ void tst_frmTerminal::logState() {
     w->button("CloseLogFile")->trigger();
     QCOMPARE(w->LogFileNumber(), 0);
     QCOMPARE(logDisplay(*w), noLog);
+}
+
+void tst_frmTerminal::escapeSequences_data() {
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("colours"); // of r, : and b
+    QTest::newRow("off") << false << "\x1b[1;32mroot@board\x1b[0m:~# ls\r\n\x1b[01;34mbin\x1b[0m"
+                         << "plain plain plain";
+    QTest::newRow("on") << true << "root@board:~# ls\r\nbin"
+                        << "#00cd00 plain #0000ee";
+}
+
+// With the item on, a board's coloured prompt reads plain in its colours and
+// the log holds plain text; off, what comes is shown as it comes. The choice
+// is there at the next start.
+void tst_frmTerminal::escapeSequences() {
+    QFETCH(bool, on);
+    QFETCH(QString, expected);
+    QFETCH(QString, colours);
+    Services s;
+    auto w = shown(s);
+    if (on)
+        w->mnuEscapes->trigger();
+    s.openLog(*w, "board.LOG");
+    w->mnuOpen_Click();
+    s.serial.receive("\x1b[1;32mroot@board\x1b[0m:~# ls\r\n\x1b[01;3");
+    s.serial.receive("4mbin\x1b[0m");
+    QCOMPARE(w->txtTerm->Text(), expected);
+    w->txtTerm->flushReceived();
+    const QTextDocument& doc = *w->txtTerm->document();
+    const int bin = doc.findBlockByNumber(1).position();
+    QStringList drawn;
+    for (const int position : {0, 10, bin}) {
+        QTextCursor cursor(w->txtTerm->document());
+        cursor.setPosition(position + 1);
+        const QTextCharFormat format = cursor.charFormat();
+        drawn << (format.hasProperty(QTextFormat::ForegroundBrush)
+                      ? format.foreground().color().name()
+                      : QStringLiteral("plain"));
+    }
+    QCOMPARE(drawn.join(' '), colours);
+    w->mnuCloseLog_Click();
+    QFile log(s.dir.filePath("board.LOG"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(log.readAll()), expected);
+
+    Services next;
+    next.store.values = s.store.values;
+    QCOMPARE(shown(next)->mnuEscapes->isChecked(), on);
 }
 
 void tst_frmTerminal::exitWithPortClosed() {

@@ -1,0 +1,232 @@
+#include "datapath/EscapeFilter.h"
+
+#include <QVarLengthArray>
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr char16_t Esc = 27, Bel = 7;
+
+bool inRange(char16_t ch, char16_t low, char16_t high) {
+    return ch >= low && ch <= high;
+}
+
+int nearestColour(int red, int green, int blue) {
+    int best = 0;
+    int bestDistance = std::numeric_limits<int>::max();
+    for (int index = 0; index < 16; ++index) {
+        const QRgb c = terminalColour(index);
+        const int dr = qRed(c) - red, dg = qGreen(c) - green, db = qBlue(c) - blue;
+        const int distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            best = index;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+// An entry of the 256-colour palette as one of the 16; -1 when out of range.
+int paletteColour(int index) {
+    if (index < 0 || index > 255)
+        return -1;
+    if (index < 16)
+        return index;
+    if (index >= 232) {
+        const int grey = 8 + 10 * (index - 232);
+        return nearestColour(grey, grey, grey);
+    }
+    static constexpr int levels[] = {0, 95, 135, 175, 215, 255};
+    const int cube = index - 16;
+    return nearestColour(levels[cube / 36], levels[cube / 6 % 6], levels[cube % 6]);
+}
+
+// The arguments after 38 or 48: 5;index or 2;red;green;blue (the colon form
+// may name a colour space before red). -1 when they name no colour.
+int extendedColour(const QVarLengthArray<int, 8>& args) {
+    if (args.size() >= 2 && args[0] == 5)
+        return paletteColour(args[1]);
+    if (args.size() >= 4 && args[0] == 2) {
+        const int* rgb = args.size() >= 5 ? &args[2] : &args[1];
+        if (std::any_of(rgb, rgb + 3, [](int v) { return v > 255; }))
+            return -1;
+        return nearestColour(rgb[0], rgb[1], rgb[2]);
+    }
+    return -1;
+}
+
+} // namespace
+
+StyledText EscapeFilter::filter(const QString& input) {
+    StyledText out;
+    const QStringView view(input);
+    if (m_state == State::Ground && m_style.isPlain() && !view.contains(QChar(Esc))) {
+        out.text = input;
+        return out;
+    }
+    out.text.reserve(input.size());
+    qsizetype i = 0;
+    while (i < view.size()) {
+        if (m_state == State::Ground) {
+            qsizetype esc = view.indexOf(QChar(Esc), i);
+            if (esc < 0)
+                esc = view.size();
+            appendStyled(out, view.mid(i, esc - i), m_style);
+            if (esc == view.size())
+                break;
+            i = esc;
+        }
+        step(view[i++].unicode(), out);
+    }
+    return out;
+}
+
+StyledText EscapeFilter::flush() {
+    StyledText out;
+    if (m_state != State::Ground)
+        giveUp(out);
+    return out;
+}
+
+void EscapeFilter::reset() {
+    m_state = State::Ground;
+    m_held.clear();
+    m_style = TextStyle();
+}
+
+void EscapeFilter::step(char16_t ch, StyledText& out) {
+    bool valid = true;
+    switch (m_state) {
+    case State::Ground:
+        if (ch != Esc) {
+            appendStyled(out, QStringView(&ch, 1), m_style);
+            return;
+        }
+        m_held = QChar(Esc);
+        m_state = State::Escape;
+        return;
+    case State::Escape:
+        if (ch == u'[')
+            m_state = State::CsiParam;
+        else if (ch == u']')
+            m_state = State::Osc;
+        else if (inRange(ch, 0x20, 0x2F))
+            m_state = State::EscIntermediate;
+        else if (inRange(ch, 0x30, 0x7E))
+            return complete();
+        else
+            valid = false;
+        break;
+    case State::EscIntermediate:
+        if (inRange(ch, 0x30, 0x7E))
+            return complete();
+        valid = inRange(ch, 0x20, 0x2F);
+        break;
+    case State::CsiParam:
+    case State::CsiIntermediate:
+        if (inRange(ch, 0x40, 0x7E)) {
+            if (ch == u'm' && m_state == State::CsiParam)
+                applySgr(QStringView(m_held).mid(2));
+            return complete();
+        }
+        if (inRange(ch, 0x20, 0x2F))
+            m_state = State::CsiIntermediate;
+        else
+            valid = m_state == State::CsiParam && inRange(ch, 0x30, 0x3F);
+        break;
+    case State::Osc:
+        if (ch == Bel)
+            return complete();
+        if (ch == Esc)
+            m_state = State::OscEscape;
+        break;
+    case State::OscEscape:
+        if (ch == u'\\')
+            return complete();
+        // Not a terminator: the ESC starts a sequence of its own.
+        m_held.chop(1);
+        giveUp(out);
+        m_held = QChar(Esc);
+        m_state = State::Escape;
+        return step(ch, out);
+    }
+    if (!valid) {
+        giveUp(out);
+        return step(ch, out);
+    }
+    m_held += QChar(ch);
+    if (m_held.size() >= MaxSequence)
+        giveUp(out);
+}
+
+void EscapeFilter::complete() {
+    m_held.clear();
+    m_state = State::Ground;
+}
+
+void EscapeFilter::giveUp(StyledText& out) {
+    QString shown = std::exchange(m_held, QString());
+    shown.replace(QChar(Esc), QChar(EscMark));
+    m_state = State::Ground;
+    appendStyled(out, shown, m_style);
+}
+
+// Parameters are separated by ';'; a ':' joins sub-parameters to the one
+// before it. Forms with a private marker (ESC [ > 4 m) set no colour.
+void EscapeFilter::applySgr(QStringView params) {
+    struct Param {
+        int value;
+        bool sub;
+    };
+    QVarLengthArray<Param, MaxSequence> list{{0, false}};
+    for (const QChar c : params) {
+        const char16_t ch = c.unicode();
+        if (ch == u';' || ch == u':') {
+            list.append({0, ch == u':'});
+        } else if (inRange(ch, u'0', u'9')) {
+            int& value = list.last().value;
+            value = std::min(value * 10 + (ch - u'0'), 99999);
+        } else {
+            return;
+        }
+    }
+    for (qsizetype i = 0; i < list.size();) {
+        const int code = list[i].value;
+        qsizetype next = i + 1;
+        while (next < list.size() && list[next].sub)
+            ++next;
+        if (code == 38 || code == 48) {
+            QVarLengthArray<int, 8> args;
+            for (qsizetype k = i + 1; k < next && args.size() < 8; ++k)
+                args.append(list[k].value);
+            if (args.isEmpty() && next < list.size()) {
+                // 38;5;n and 38;2;r;g;b take the parameters that follow.
+                const int kind = list[next].value;
+                const qsizetype count = kind == 5 ? 2 : kind == 2 ? 4 : 1;
+                for (; args.size() < count && next < list.size(); ++next)
+                    args.append(list[next].value);
+            }
+            const int colour = extendedColour(args);
+            if (colour >= 0)
+                (code == 38 ? m_style.foreground : m_style.background) = int8_t(colour);
+        } else if (code == 0) {
+            m_style = TextStyle();
+        } else if (code == 1) {
+            m_style.bold = true;
+        } else if (code == 39) {
+            m_style.foreground = -1;
+        } else if (code == 49) {
+            m_style.background = -1;
+        } else if (inRange(char16_t(code), 30, 37)) {
+            m_style.foreground = int8_t(code - 30);
+        } else if (inRange(char16_t(code), 40, 47)) {
+            m_style.background = int8_t(code - 40);
+        } else if (inRange(char16_t(code), 90, 97)) {
+            m_style.foreground = int8_t(code - 90 + 8);
+        } else if (inRange(char16_t(code), 100, 107)) {
+            m_style.background = int8_t(code - 100 + 8);
+        }
+        i = next;
+    }
+}

@@ -1,0 +1,56 @@
+#include "datapath/TextStyle.h"
+
+#include <algorithm>
+
+QRgb terminalColour(int index) {
+    static constexpr QRgb colours[16] = {
+        qRgb(0, 0, 0),       qRgb(205, 0, 0),   qRgb(0, 205, 0),   qRgb(205, 205, 0),
+        qRgb(0, 0, 238),     qRgb(205, 0, 205), qRgb(0, 205, 205), qRgb(229, 229, 229),
+        qRgb(127, 127, 127), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
+        qRgb(92, 92, 255),   qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255)};
+    return colours[index & 15];
+}
+
+void appendStyled(StyledText& to, QStringView text, TextStyle style) {
+    if (text.isEmpty())
+        return;
+    if (to.runs.isEmpty() && style.isPlain()) {
+        to.text += text;
+        return;
+    }
+    if (to.runs.isEmpty() && !to.text.isEmpty())
+        to.runs.append({to.text.size(), TextStyle()});
+    if (!to.runs.isEmpty() && to.runs.last().style == style)
+        to.runs.last().length += text.size();
+    else
+        to.runs.append({text.size(), style});
+    to.text += text;
+}
+
+void appendStyled(StyledText& to, const StyledText& more) {
+    if (more.runs.isEmpty()) {
+        appendStyled(to, more.text, TextStyle());
+        return;
+    }
+    qsizetype at = 0;
+    for (const StyleRun& run : more.runs) {
+        appendStyled(to, QStringView(more.text).mid(at, run.length), run.style);
+        at += run.length;
+    }
+}
+
+void removeFront(StyledText& styled, qsizetype count) {
+    count = std::min(count, styled.text.size());
+    styled.text.remove(0, count);
+    while (count > 0 && !styled.runs.isEmpty()) {
+        StyleRun& first = styled.runs.first();
+        const qsizetype cut = std::min(count, first.length);
+        first.length -= cut;
+        count -= cut;
+        if (first.length == 0)
+            styled.runs.removeFirst();
+    }
+    // Plain all through again: back to the cheaper form.
+    if (styled.runs.size() == 1 && styled.runs.first().style.isPlain())
+        styled.runs.clear();
+}
