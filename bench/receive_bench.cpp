@@ -2,9 +2,11 @@
 // window (real serial component, capture log open) and, on the same pty, into
 // a plain reader that copies to a file (the ceiling of the path).
 //
-//   receive_bench [MB] [--no-cat] [--no-window]
+//   receive_bench [MB] [--no-cat] [--no-window] [--colour]
 //
-// MB is decimal megabytes (default 100). The producer is a child process
+// MB is decimal megabytes (default 100) of text. With --colour every line
+// comes as ESC[32m line ESC[0m CR LF, with escape interpretation on; the log
+// then holds the same plain lines. The producer is a child process
 // writing the master at full speed, so the CPU figures are the terminal's.
 #include "BenchSupport.h"
 #include "datapath/TerminalEdit.h"
@@ -40,6 +42,27 @@ namespace {
 
 using namespace bench;
 
+bool colour = false;
+constexpr char colourOn[] = "\x1b[32m", colourOff[] = "\x1b[0m\r\n";
+// Bytes on the wire per line.
+size_t wireLength() {
+    return colour ? lineLength + sizeof colourOn - 1 + sizeof colourOff - 1 - 2 : lineLength;
+}
+
+// Line `number` as sent, at `out`.
+void formatWireLine(char* out, long number) {
+    if (!colour) {
+        formatLine(out, number);
+        return;
+    }
+    char line[lineLength + 1];
+    formatLine(line, number);
+    std::memcpy(out, colourOn, sizeof colourOn - 1);
+    out += sizeof colourOn - 1;
+    std::memcpy(out, line, lineLength - 2);
+    std::memcpy(out + lineLength - 2, colourOff, sizeof colourOff - 1);
+}
+
 double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -63,13 +86,14 @@ pid_t startProducer(int master, long lines) {
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
-    std::vector<char> buffer(size_t(lineLength) * 1024 + 1);
+    const size_t length = wireLength();
+    std::vector<char> buffer(length * 1024 + 1);
     long next = 1;
     while (next <= lines) {
         size_t filled = 0;
-        while (next <= lines && filled + lineLength <= size_t(lineLength) * 1024) {
-            formatLine(buffer.data() + filled, next++);
-            filled += lineLength;
+        while (next <= lines && filled + length <= length * 1024) {
+            formatWireLine(buffer.data() + filled, next++);
+            filled += length;
         }
         size_t done = 0;
         while (done < filled) {
@@ -142,6 +166,8 @@ bool runWindow(int master, const QString& dir, long lines) {
     BenchWindow rig;
     if (!rig.open(logPath))
         return false;
+    if (colour)
+        rig.window.mnuEscapes->trigger();
     BenchPrompts& prompts = rig.prompts;
     SerialCtl& serial = rig.serial;
     frmTerminal& window = rig.window;
@@ -240,13 +266,17 @@ int main(int argc, char** argv) {
             cat = false;
         else if (std::strcmp(argv[i], "--no-window") == 0)
             window = false;
+        else if (std::strcmp(argv[i], "--colour") == 0)
+            colour = true;
         else if (std::atof(argv[i]) > 0)
             megabytes = std::atof(argv[i]);
         else {
-            std::fprintf(stderr, "usage: receive_bench [MB] [--no-cat] [--no-window]\n");
+            std::fprintf(stderr, "usage: receive_bench [MB] [--no-cat] [--no-window] [--colour]\n");
             return 2;
         }
     }
+    // The plain reader's copy would hold the sequences, so it is not checked.
+    cat = cat && !colour;
     const long lines = std::max(1L, long(megabytes * MB / lineLength));
 
     QTemporaryDir config;

@@ -16,9 +16,6 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QToolBar>
 #include <QtTest>
 
@@ -131,6 +128,7 @@ class tst_frmTerminal : public QObject {
 private slots:
     void composition_data();
     void composition();
+    void viewChoicesPersist();
     void toolbarDispatch_data();
     void toolbarDispatch();
     void resize_data();
@@ -239,6 +237,35 @@ void tst_frmTerminal::composition() {
     QFETCH(QString, actual);
     QFETCH(QString, expected);
     QCOMPARE(actual, expected);
+}
+
+// The 表示 choices reach the session and the component at once and come back
+// with the next window; a stored value that is no choice changes nothing.
+void tst_frmTerminal::viewChoicesPersist() {
+    Services s;
+    {
+        auto w = shown(s);
+        w->mnuTimestamp->trigger();
+        w->mnuHexView->trigger();
+        w->mnuCharsetItems.at(2)->trigger();
+        QVERIFY(w->session().timestamps() && w->session().hexView());
+        QCOMPARE(w->session().codePage(), QByteArray("EUC-JP"));
+        w->mnuHexView->trigger();
+        QVERIFY(!w->session().hexView());
+    }
+    QCOMPARE(s.serial.codePage(), QByteArray("EUC-JP"));
+    s.serial.setCodePage("UTF-8");
+    auto again = shown(s);
+    QCOMPARE(
+        describe(again->mnuView->actions().mid(0, 2)),
+        QStringLiteral("mnuTimestamp ﾀｲﾑｽﾀﾝﾌﾟ(&T) [checked]; mnuHexView 16進表示(&H) [unchecked]"));
+    QVERIFY(again->mnuCharsetItems.at(2)->isChecked());
+    QCOMPARE(s.serial.codePage(), QByteArray("EUC-JP"));
+
+    s.store.values.insert(QStringLiteral("Velmora/View/Charset"), QStringLiteral("KOI8-R"));
+    s.serial.setCodePage("UTF-8");
+    QVERIFY(shown(s)->mnuCharsetItems.at(1)->isChecked());
+    QCOMPARE(s.prompts.messageCount(), 0);
 }
 
 void tst_frmTerminal::toolbarDispatch_data() {
@@ -460,20 +487,16 @@ void tst_frmTerminal::logState() {
 void tst_frmTerminal::escapeSequences_data() {
     QTest::addColumn<bool>("on");
     QTest::addColumn<QString>("expected");
-    QTest::addColumn<QString>("colours"); // of r, : and b
-    QTest::newRow("off") << false << "\x1b[1;32mroot@board\x1b[0m:~# ls\r\n\x1b[01;34mbin\x1b[0m"
-                         << "plain plain plain";
-    QTest::newRow("on") << true << "root@board:~# ls\r\nbin"
-                        << "#00cd00 plain #0000ee";
+    QTest::newRow("off") << false << "\x1b[1;32mroot@board\x1b[0m:~# ls\r\n\x1b[01;34mbin\x1b[0m";
+    QTest::newRow("on") << true << "root@board:~# ls\r\nbin";
 }
 
-// With the item on, a board's coloured prompt reads plain in its colours and
-// the log holds plain text; off, what comes is shown as it comes. The choice
-// is there at the next start.
+// With the item on, a board's coloured prompt reads plain, cut between reads
+// or not, and the log holds plain text; off, what comes is shown as it comes.
+// The choice is there at the next start.
 void tst_frmTerminal::escapeSequences() {
     QFETCH(bool, on);
     QFETCH(QString, expected);
-    QFETCH(QString, colours);
     Services s;
     auto w = shown(s);
     if (on)
@@ -483,19 +506,6 @@ void tst_frmTerminal::escapeSequences() {
     s.serial.receive("\x1b[1;32mroot@board\x1b[0m:~# ls\r\n\x1b[01;3");
     s.serial.receive("4mbin\x1b[0m");
     QCOMPARE(w->txtTerm->Text(), expected);
-    w->txtTerm->flushReceived();
-    const QTextDocument& doc = *w->txtTerm->document();
-    const int bin = doc.findBlockByNumber(1).position();
-    QStringList drawn;
-    for (const int position : {0, 10, bin}) {
-        QTextCursor cursor(w->txtTerm->document());
-        cursor.setPosition(position + 1);
-        const QTextCharFormat format = cursor.charFormat();
-        drawn << (format.hasProperty(QTextFormat::ForegroundBrush)
-                      ? format.foreground().color().name()
-                      : QStringLiteral("plain"));
-    }
-    QCOMPARE(drawn.join(' '), colours);
     w->mnuCloseLog_Click();
     QFile log(s.dir.filePath("board.LOG"));
     QVERIFY(log.open(QIODevice::ReadOnly));
