@@ -415,6 +415,7 @@ void TerminalSession::onComm(ISerialCtl& serial) {
         } catch (const Failure&) {
             // A lost device is reported by the component itself.
         }
+        m_host.bytesReceived(bytes);
         receive(bytes, serial.inputReadMs());
         return;
     }

@@ -28,6 +28,8 @@ public:
     // The "Status" panel; a shown text is cleared a while after clearStatusSoon().
     virtual void showStatus(const QString& text) = 0;
     virtual void clearStatusSoon() = 0;
+    // Every received chunk as the port gave it, before it is shown.
+    virtual void bytesReceived(const QByteArray& bytes) { Q_UNUSED(bytes); }
     // The raw log: every byte read, unchanged. As writeLog for the capture log.
     virtual bool rawLogOpen() const { return false; }
     virtual bool writeRawLog(const QByteArray&, QString*, qsizetype*) { return false; }

@@ -542,6 +542,8 @@ QMimeData* TerminalEdit::createMimeDataFromSelection() const {
 void TerminalEdit::insertFromMimeData(const QMimeData* source) {
     if (!source || !source->hasText())
         return;
+    if (pasteHandler && pasteHandler(source->text()))
+        return;
     const QList<uint> codes = source->text().toUcs4();
     for (qsizetype i = 0; i < codes.size(); ++i) {
         if (codes[i] == CR && i + 1 < codes.size() && codes[i + 1] == LF)

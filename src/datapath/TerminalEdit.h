@@ -36,6 +36,9 @@ public:
     void removeFront(int count) override;
 
     std::function<void(int& keyCode)> keyPressHandler;
+    // Offered every paste first; true when it took the text (to type it
+    // later), false to have it typed at once.
+    std::function<bool(const QString& text)> pasteHandler;
 
     // Offers one typed character to keyPressHandler and inserts what it leaves.
     void typeCharacter(int keyCode);

@@ -104,6 +104,18 @@ public:
     virtual bool CTSHolding() const = 0;
     virtual bool DSRHolding() const = 0;
 
+    // Queues bytes as they are, past the code page; fails as setOutput does.
+    virtual void setOutputBytes(const QByteArray& bytes) = 0;
+    // Drops output not yet sent, ours and the driver's.
+    virtual void discardOutput() = 0;
+    // Holds the line in BREAK for a quarter second; fails while closed.
+    virtual void sendBreak() = 0;
+    // The RTS line while open, applied at every open and reopen. While the
+    // flow control uses RTS (handshaking 2 or 3) the driver drives it and the
+    // value waits for the next open without it.
+    virtual bool RTSEnable() const = 0;
+    virtual void setRTSEnable(bool enable) = 0;
+
     // The code page Output encodes with; the receive path decodes with it.
     virtual QByteArray codePage() const = 0;
     virtual void setCodePage(const QByteArray& codePage) = 0;

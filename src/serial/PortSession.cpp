@@ -219,10 +219,25 @@ int PortSession::outCount() const {
     return m_open ? int(m_out.size()) + kernelOutQueue() : 0;
 }
 
-void PortSession::send(const QByteArray& bytes) {
+void PortSession::send(const QByteArray& bytes, bool atOnce) {
+    const bool idle = m_out.isEmpty();
     m_out.append(bytes);
     m_lastOutCount = int(m_out.size()) + kernelOutQueue();
     m_writeNotifier->setEnabled(true);
+    if (atOnce && idle) {
+        const long n = m_backend->write(m_out.constData(), long(m_out.size()));
+        if (n > 0)
+            m_out.remove(0, n);
+    }
+}
+
+void PortSession::discardOutput() {
+    if (!m_open)
+        return;
+    m_out.clear();
+    m_writeNotifier->setEnabled(false);
+    m_backend->flushOutput();
+    checkSendLevel();
 }
 
 void PortSession::onWritable() {

@@ -90,7 +90,11 @@ public:
     // Unsent bytes, ours and the driver's.
     int outCount() const;
     int queued() const { return int(m_out.size()); }
-    void send(const QByteArray& bytes);
+    // atOnce: when nothing waits before them, the bytes are offered to the
+    // driver now; a failure is left to the write notifier to report.
+    void send(const QByteArray& bytes, bool atOnce = false);
+    // Drops unsent bytes, ours and the driver's.
+    void discardOutput();
 
     int modemLines(); // -1 without modem lines
     int setDtr(bool on);

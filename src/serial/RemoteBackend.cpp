@@ -51,7 +51,7 @@ int answerKey(int command, const QByteArray& value) {
     return 16 + (v <= 3 ? 0 : v <= 6 ? 1 : v <= 9 ? 2 : v <= 12 ? 3 : 4);
 }
 constexpr int keyCount = 21;
-constexpr int flowKey = 16, dtrKey = 18;
+constexpr int flowKey = 16, dtrKey = 18, rtsKey = 19;
 
 // Why a connection could not be made, or, `lost`, why it ended.
 QString describe(int error, const RemoteTarget& target, bool lost) {
@@ -539,6 +539,28 @@ public:
         return rc;
     }
 
+    int setRts(bool on) override {
+        if (!telnet())
+            return -ENOTTY;
+        m_lines = on ? (m_lines | LineRTS) : (m_lines & ~LineRTS);
+        const int rc =
+            exchange(TC::command(TC::SetControl, static_cast<unsigned char>(on ? 11 : 12)),
+                     {rtsKey}, lineLimit, nullptr);
+        return rc == -ETIMEDOUT ? 0 : rc;
+    }
+
+    // Sent without waiting for the answer: the window must not wait on the network.
+    int setBreak(bool on) override {
+        if (!telnet())
+            return -ENOTTY;
+        return post(TC::command(TC::SetControl, static_cast<unsigned char>(on ? 5 : 6)));
+    }
+    int flushOutput() override {
+        if (!telnet())
+            return -ENOTTY;
+        return post(TC::command(TC::PurgeData, static_cast<unsigned char>(2)));
+    }
+
     int counters(LineCounters& counters) override {
         if (!telnet())
             return -ENOTTY;
@@ -598,6 +620,11 @@ private:
         if (m_link->running)
             return 0;
         return m_link->ended ? m_link->error : ETIMEDOUT;
+    }
+
+    int post(const QByteArray& commands) {
+        const int rc = exchange(commands, {}, std::chrono::milliseconds(0), nullptr);
+        return rc == -ETIMEDOUT ? 0 : rc;
     }
 
     // Sends `commands` and waits for an answer under each key.
@@ -667,6 +694,9 @@ public:
     int setDtr(bool on) override { return m_current->setDtr(on); }
     int counters(LineCounters& counters) override { return m_current->counters(counters); }
     int outQueue(int& bytes) override { return m_current->outQueue(bytes); }
+    int setRts(bool on) override { return m_current->setRts(on); }
+    int setBreak(bool on) override { return m_current->setBreak(on); }
+    int flushOutput() override { return m_current->flushOutput(); }
     QString explain(int error) const override { return m_current->explain(error); }
 
 private:

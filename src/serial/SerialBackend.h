@@ -63,6 +63,11 @@ public:
     virtual int setDtr(bool on) = 0;
     virtual int counters(LineCounters& counters) = 0;
     virtual int outQueue(int& bytes) = 0;
+    virtual int setRts(bool on) = 0;
+    // Starts or ends a BREAK on the line (TIOCSBRK, TIOCCBRK).
+    virtual int setBreak(bool on) = 0;
+    // Drops output the driver still holds.
+    virtual int flushOutput() = 0;
 
     // The backend's own account of `error`, the last failure of open() or of
     // the connection, where it knows more than errno (a network port names

@@ -123,6 +123,9 @@ void SerialCtl::startOpened(const ResolvedPort& port, const LineConfig& config) 
     }
     // A pty has no DTR; a real failure shows in DTREnable's set.
     noticeUnconfirmed(dtrSet, QStringLiteral("DTR"));
+    // Opening raises RTS by itself; only a lowered RTS needs saying again.
+    if (!m_rts && rtsIsOurs())
+        m_session->backend().setRts(false);
     m_events.clear();
     m_opened = OpenedDevice::of(m_port, port, m_opener.paths());
 }
@@ -390,7 +393,17 @@ qint16 SerialCtl::OutBufferCount() const {
 void SerialCtl::setOutput(const QString& text) {
     if (!m_session->isOpen())
         throw Failure(QStringLiteral("Com%1 は開いていないため送信できません。").arg(m_port));
-    const QByteArray bytes = encodeText(text, m_codePage);
+    queueOutput(encodeText(text, m_codePage), false);
+}
+
+void SerialCtl::setOutputBytes(const QByteArray& bytes) {
+    if (!m_session->isOpen())
+        throw Failure(QStringLiteral("Com%1 は開いていないため送信できません。").arg(m_port));
+    // A paced piece is timed from when it leaves.
+    queueOutput(bytes, true);
+}
+
+void SerialCtl::queueOutput(const QByteArray& bytes, bool atOnce) {
     const int queued = m_session->queued();
     if (queued + bytes.size() > sendLimit) {
         raise(CommErrorTxFull);
@@ -401,7 +414,7 @@ void SerialCtl::setOutput(const QString& text) {
                           .arg(queued));
     }
     if (!bytes.isEmpty())
-        m_session->send(bytes);
+        m_session->send(bytes, atOnce);
 }
 
 void SerialCtl::sendLevel(int before, int now) {

@@ -62,6 +62,11 @@ public:
     void setParityReplace(const QString& value) override;
     bool DTREnable() const override;
     void setDTREnable(bool enable) override;
+    void setOutputBytes(const QByteArray& bytes) override;
+    void discardOutput() override;
+    void sendBreak() override;
+    bool RTSEnable() const override;
+    void setRTSEnable(bool enable) override;
     bool CTSHolding() const override;
     bool DSRHolding() const override;
     QByteArray codePage() const override;
@@ -91,6 +96,9 @@ private:
     void applyToOpenPort(const LineSettings& settings, int handshaking);
     void applyConfig(const LineConfig& config, const LineConfig* restore);
     QString portName() const;
+    // atOnce: an idle line takes the bytes now rather than from the event loop.
+    void queueOutput(const QByteArray& bytes, bool atOnce);
+    bool rtsIsOurs() const { return m_handshaking != 2 && m_handshaking != 3; }
 
     // PortSession::Owner
     void raise(int code) override;
@@ -109,6 +117,7 @@ private:
     qint16 m_inputLen = 0, m_rthreshold = 1, m_sthreshold = 0;
     QString m_parityReplace = QStringLiteral("?");
     bool m_dtr = true;
+    bool m_rts = true;
     QByteArray m_codePage;
     QString m_display; // device path of the open port
 

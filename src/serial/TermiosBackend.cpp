@@ -165,6 +165,17 @@ public:
 
     int outQueue(int& bytes) override { return ::ioctl(m_fd, TIOCOUTQ, &bytes) == 0 ? 0 : -errno; }
 
+    int setRts(bool on) override {
+        const int bit = TIOCM_RTS;
+        return ::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bit) == 0 ? 0 : -errno;
+    }
+    // Not tcsendbreak: it first waits for pending output to drain, which
+    // under a held XOFF is for ever, and then sleeps on the caller's thread.
+    int setBreak(bool on) override {
+        return ::ioctl(m_fd, on ? TIOCSBRK : TIOCCBRK) == 0 ? 0 : -errno;
+    }
+    int flushOutput() override { return ::tcflush(m_fd, TCOFLUSH) == 0 ? 0 : -errno; }
+
 private:
     // Whether the flag was changed.
     bool setLowLatency(bool on) {

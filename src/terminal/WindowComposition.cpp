@@ -1,6 +1,7 @@
 #include "terminal/frmTerminal.h"
 
 #include "datapath/TerminalEdit.h"
+#include "sending/SendCommands.h"
 #include "terminal/ClickableImage.h"
 #include "terminal/WindowParts.h"
 
@@ -184,6 +185,13 @@ void frmTerminal::composePortMenu() {
     MBar1 = addSeparator(mnuPort, "MBar1");
     mnuProperties =
         addItem(mnuPort, "mnuProperties", "ﾌﾟﾛﾊﾟﾃｨ...", &frmTerminal::mnuProperties_Click);
+    // The sending commands own their items and their progress in the status bar.
+    m_send = new SendCommands(*SerialCtl1, *m_prompts, *m_store, *m_clock, this);
+    MBar2 = addSeparator(mnuPort, "MBar2");
+    mnuPort->addActions({m_send->mnuSendFile, m_send->mnuSendHex, m_send->mnuBreak, m_send->mnuRTS,
+                         m_send->mnuPacing});
+    connect(mnuPort, &QMenu::aboutToShow, m_send, &SendCommands::refresh);
+    sbrStatus->addPermanentWidget(m_send->fraSend);
 }
 
 void frmTerminal::composeSerialCtlMenu() {

@@ -6,6 +6,7 @@
 #include "platform/Failure.h"
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
+#include "sending/SendCommands.h"
 #include "serial/ISerialCtl.h"
 #include "settings/PortSettings.h"
 #include "settings/frmProperties.h"
@@ -111,6 +112,9 @@ void frmTerminal::connectSignals() {
             return;
         }
         guarded([&] { txtTerm_KeyPress(keyCode); });
+    };
+    txtTerm->pasteHandler = [this](const QString& text) {
+        return !m_ended && m_send->paste(text, [this](int code) { txtTerm->typeCharacter(code); });
     };
 
     connect(SerialCtl1, &ISerialCtl::OnComm, this,
@@ -259,6 +263,7 @@ void frmTerminal::Form_Unload(bool& Cancel) {
         return;
     }
     m_unloading = true;
+    m_send->stopForExit();
 
     bool open = false;
     PendingFailure reading;
@@ -391,7 +396,12 @@ void frmTerminal::mnuHDSR_Click() {
 // ---------------------------------------------------------------------------
 // Connection display
 
+void frmTerminal::bytesReceived(const QByteArray& bytes) {
+    m_send->received(bytes);
+}
+
 void frmTerminal::refreshConnectionDisplay() {
+    m_send->refresh();
     // Each step on its own: one that fails is skipped and the rest still run.
     PendingFailure skipped;
     skipped.attempt([&] { mnuOpen->setChecked(SerialCtl1->PortOpen()); });

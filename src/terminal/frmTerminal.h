@@ -22,6 +22,7 @@ class QLabel;
 class QMenu;
 class QStatusBar;
 class QToolBar;
+class SendCommands;
 class SettingsStore;
 class TerminalEdit;
 
@@ -59,6 +60,7 @@ public:
     QMenu* mnuPort = nullptr;
     QAction* mnuOpen = nullptr;
     QAction* MBar1 = nullptr;
+    QAction* MBar2 = nullptr;
     QAction* mnuProperties = nullptr;
     QMenu* mnuSerialCtl = nullptr;
     QAction* mnuInputLen = nullptr;
@@ -146,6 +148,7 @@ public:
     void closeRawLog() override;
     void showStatus(const QString& text) override;
     void clearStatusSoon() override;
+    void bytesReceived(const QByteArray& bytes) override;
 
     void setVisible(bool visible) override;
 
@@ -197,6 +200,7 @@ private:
     CaptureLog m_rawLog;
     bool m_wasOpen = false;
     std::unique_ptr<TerminalSession> m_session;
+    SendCommands* m_send = nullptr;
     bool m_loaded = false;
     bool m_unloading = false;
     bool m_ended = false;

@@ -32,7 +32,7 @@ mkdir -p "$OUT"
 import -silent -window "$MAIN" "$OUT/main-window.png" || fail "no picture of the main window"
 log "wrote $OUT/main-window.png"
 
-keys alt+c Up Return
+keys alt+c Down Return
 props=$(window_named '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$') || fail "no window titled '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$' appeared"
 wait_until 30 "the properties dialog to be viewable" viewable "$props"
 sleep 0.5 # its first paint

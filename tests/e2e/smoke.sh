@@ -76,9 +76,9 @@ keys alt+f c
 wait_until 30 "the caption back to 'Velmora' after closing the log" title_is "Velmora"
 log "log closed"
 
-# Properties: Port > (last item) Properties..., then OK saves the settings.
+# Properties: Port > (the item after Open) Properties..., then OK saves the settings.
 focus "$MAIN"
-keys alt+c Up Return
+keys alt+c Down Return
 props=$(window_named '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$') || fail "no window titled '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$' appeared"
 focus "$props"
 keys Return

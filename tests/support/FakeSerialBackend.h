@@ -145,6 +145,22 @@ public:
         bytes = kernelQueue;
         return 0;
     }
+    int setRts(bool on) override {
+        calls << QStringLiteral("rts %1").arg(on);
+        if (!hasModemLines)
+            return -ENOTTY;
+        lines = on ? (lines | LineRTS) : (lines & ~LineRTS);
+        return 0;
+    }
+    int setBreak(bool on) override {
+        calls << QStringLiteral("break %1").arg(on);
+        return 0;
+    }
+    int flushOutput() override {
+        calls << QStringLiteral("flush");
+        kernelQueue = 0;
+        return 0;
+    }
 
 private:
     void wake() { [[maybe_unused]] const auto n = ::write(m_pair[1], "x", 1); }

@@ -175,7 +175,9 @@ void tst_frmTerminal::composition_data() {
         "mnuRawLog 生ﾃﾞｰﾀを記録(&R)... [unchecked]; M3 -; "
         "mnuFileExit 終了(&X)");
     row("port menu", describe(w.mnuPort->actions()),
-        "mnuOpen ﾎﾟｰﾄを開く(&O) [unchecked]; MBar1 -; mnuProperties ﾌﾟﾛﾊﾟﾃｨ...");
+        "mnuOpen ﾎﾟｰﾄを開く(&O) [unchecked]; MBar1 -; mnuProperties ﾌﾟﾛﾊﾟﾃｨ...; MBar2 -; "
+        "mnuSendFile ﾌｧｲﾙを送信(&S)... [disabled]; mnuSendHex 16進で送信(&X)... [disabled]; "
+        "mnuBreak ﾌﾞﾚｰｸ信号(&B) [disabled]; mnuRTS RTS(&R) [checked]; mnuPacing 送信の間隔(&D)...");
     row("serial menu", describe(w.mnuSerialCtl->actions()),
         "mnuInputLen InputLen(&I)...; mnuRThreshold RThreshold(&R)...; mnuSThreshold "
         "SThreshold(&S)...; mnuParRep ParityReplace(&A)...; mnuDTREnable DTREnable(&D) "
