@@ -34,8 +34,18 @@ cmake --build build-asan -j"$jobs"
 # would take as long again for what the plain run already proved.
 (cd build-asan && ctest --output-on-failure -j"$jobs" -LE hw)
 
+# The reader thread and its hand-over under ThreadSanitizer: the two suites
+# that drive it hardest. Qt is not built with TSan, so what happens inside
+# Qt's own locking is suppressed (tests/tsan.supp); our code is checked.
+unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+export TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TSAN=ON \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+cmake --build build-tsan -j"$jobs" --target tst_serialctl_stress tst_serialctl_fake
+(cd build-tsan && ctest --output-on-failure -R '^tst_serialctl_(stress|fake)$')
+unset TSAN_OPTIONS
+
 # The fuzz targets, briefly, from their checked-in seeds (clang's libFuzzer).
-unset ASAN_OPTIONS
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build-fuzz -j"$jobs"
