@@ -176,6 +176,15 @@ private slots:
     // No descriptor left for the reader's wake-up: the open fails and
     // nothing waits for a byte to close.
     void fullDescriptorTableFailsTheOpen() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        // The sanitizers' runtime opens descriptors of its own to check
+        // memory, and reports a false fault when the table is full.
+        QSKIP("needs a build without sanitizers");
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+        QSKIP("needs a build without sanitizers");
+#endif
+#endif
         SerialCtl& serial = fresh();
         rlimit limit{};
         QCOMPARE(getrlimit(RLIMIT_NOFILE, &limit), 0);
