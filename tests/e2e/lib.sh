@@ -227,3 +227,16 @@ check_tools() {
     [ -x "$VELMORA" ] || fail "no program at $VELMORA"
     [ -x "$SIMDEVICE" ] || fail "no simdevice at $SIMDEVICE"
 }
+
+# The start every run shares: tools, X, the device (with any options given),
+# the program, and the port opened by a click on the red disc.
+start_with_port_open() {
+    check_tools
+    load_other_core
+    start_x
+    start_device "$@"
+    start_app
+    click_disc red
+    wait_until 30 "the green indicator disc after opening the port" disc_seen green
+    log "port open"
+}

@@ -12,16 +12,7 @@ E2E_NAME=sendfile
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 
-check_tools
-load_other_core
-start_x
-# shellcheck disable=SC2119 # no extra device options
-start_device
-start_app
-
-click_disc red
-wait_until 30 "the green indicator disc after opening the port" disc_seen green
-log "port open"
+start_with_port_open
 
 # Pacing: Port > Send pacing..., 1 ms after each character, 3 ms after each line end.
 focus "$MAIN"

@@ -16,17 +16,8 @@ E2E_NAME=smoke
 source "$(dirname "$0")/lib.sh"
 
 FLOOD=2000
-check_tools
-load_other_core
-start_x
-# shellcheck disable=SC2119 # no extra device options
-start_device
-start_app
-
 # Open the port with a click on the red disc; it turns green.
-click_disc red
-wait_until 30 "the green indicator disc after opening the port" disc_seen green
-log "port open"
+start_with_port_open
 
 # A typed line goes out upper-cased with one carriage return, in one line.
 focus "$MAIN"

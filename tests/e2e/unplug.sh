@@ -15,15 +15,7 @@ source "$(dirname "$0")/lib.sh"
 
 FLOOD=100000     # 4,000,000 bytes offered
 HANGUP=400017    # the device hangs up here, in the middle of a line
-check_tools
-load_other_core
-start_x
-start_device --hangup-after-bytes "$HANGUP"
-start_app
-
-click_disc red
-wait_until 30 "the green indicator disc after opening the port" disc_seen green
-log "port open"
+start_with_port_open --hangup-after-bytes "$HANGUP"
 
 capture="$WORK/capture.log"
 focus "$MAIN"
