@@ -47,6 +47,14 @@ std::thread flood(PtyPair& pty, const QByteArray& bytes) {
     return std::thread([&pty, &bytes] { pty.write(bytes, 60000); });
 }
 
+// The connection is made in the background; the window would wait in its event loop.
+bool openAndWait(SerialCtl& serial) {
+    serial.setPortOpen(true);
+    while (serial.connecting())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    return serial.PortOpen();
+}
+
 double componentFlood(const QTemporaryDir& config, bool telnet) {
     PtyPair pty;
     Ser2net server(pty.slavePath(), telnet);
@@ -56,7 +64,8 @@ double componentFlood(const QTemporaryDir& config, bool telnet) {
     SerialCtl serial;
     serial.setCommPort(5);
     serial.setSettings(QStringLiteral("115200,n,8,1"));
-    serial.setPortOpen(true);
+    if (!openAndWait(serial))
+        return -1;
     const QByteArray bytes = pattern(floodSize);
     qint64 got = 0;
     QElapsedTimer clock;
@@ -117,7 +126,8 @@ std::vector<double> componentLatency(const QTemporaryDir& config, bool telnet) {
     link(config, server.url());
     SerialCtl serial;
     serial.setCommPort(5);
-    serial.setPortOpen(true);
+    if (!openAndWait(serial))
+        return samples;
     serial.setOutput(QStringLiteral("x")); // read back once the server has the device open
     pty.read(1, 5000);
     for (int i = 0; i < latencySamples; ++i) {

@@ -122,6 +122,10 @@ public:
     // After a loss, until the same device is back (Reconnected) or the
     // program opens, closes or changes the port.
     virtual bool waitingForDevice() const { return false; }
+    // An open that takes a while (a remote port) is under way: PortOpen is
+    // still false, and OpenSettled tells how it ends. Closing ends it, and so
+    // does setPortOpen(false).
+    virtual bool connecting() const { return false; }
 
 signals:
     // One event: CommEvent holds its code. Equal events waiting together are
@@ -143,4 +147,7 @@ signals:
     // Worth a status message, not a failure: a remote server that does not
     // confirm a DTR change it was sent.
     void Notice(const QString& description);
+    // The open under way ended: the port is open when `failure` is empty,
+    // else it says why not, as a failed setPortOpen(true) would.
+    void OpenSettled(const QString& failure);
 };

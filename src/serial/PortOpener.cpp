@@ -2,6 +2,8 @@
 
 #include "serial/SerialBackend.h"
 
+#include <cerrno>
+
 ErrorKind OpenFailure::kind() const {
     switch (cause) {
     case Cause::Lock:
@@ -23,8 +25,8 @@ OpenFailure PortOpener::resolve(int number) const {
     return result;
 }
 
-OpenFailure PortOpener::open(const ResolvedPort& port, SerialBackend& backend,
-                             PortLock& lock) const {
+OpenFailure PortOpener::open(const ResolvedPort& port, SerialBackend& backend, PortLock& lock,
+                             bool wait) const {
     OpenFailure result;
     result.port = port;
     result.lock = lock.acquire(port.path);
@@ -32,8 +34,20 @@ OpenFailure PortOpener::open(const ResolvedPort& port, SerialBackend& backend,
         result.cause = OpenFailure::Cause::Lock;
         return result;
     }
-    const int rc = backend.open(port.path);
-    if (rc < 0) {
+    return settled(wait ? backend.open(port.path) : backend.beginOpen(port.path), result, lock);
+}
+
+OpenFailure PortOpener::finish(const ResolvedPort& port, SerialBackend& backend,
+                               PortLock& lock) const {
+    OpenFailure result;
+    result.port = port;
+    return settled(backend.finishOpen(), result, lock);
+}
+
+OpenFailure PortOpener::settled(int rc, OpenFailure& result, PortLock& lock) {
+    if (rc == -EINPROGRESS) {
+        result.pending = true;
+    } else if (rc < 0) {
         lock.release();
         result.cause = OpenFailure::Cause::Device;
         result.error = -rc;

@@ -20,6 +20,8 @@ struct OpenFailure {
     ResolvedPort port;
     PortLock::Result lock;
     int error = 0;
+    // No failure yet: the open goes on (finish() it later).
+    bool pending = false;
 
     explicit operator bool() const { return cause != Cause::None; }
     ErrorKind kind() const;
@@ -33,9 +35,15 @@ public:
 
     // The link comN, else the N-th present device; cause NotFound when none.
     OpenFailure resolve(int number) const;
-    // On failure neither the lock nor the device is held.
-    OpenFailure open(const ResolvedPort& port, SerialBackend& backend, PortLock& lock) const;
+    // On failure neither the lock nor the device is held. Unless `wait`, an
+    // open that takes a while (a remote port) is left `pending`.
+    OpenFailure open(const ResolvedPort& port, SerialBackend& backend, PortLock& lock,
+                     bool wait = true) const;
+    // How a pending open went; it may still be pending.
+    OpenFailure finish(const ResolvedPort& port, SerialBackend& backend, PortLock& lock) const;
 
 private:
+    static OpenFailure settled(int rc, OpenFailure& result, PortLock& lock);
+
     SystemPaths m_paths;
 };

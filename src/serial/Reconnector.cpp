@@ -114,6 +114,7 @@ void Reconnector::stop() {
 
 void Reconnector::finish() {
     m_waiting = false;
+    m_trying = false;
     m_settle->stop();
     m_watcher->stop();
 }
@@ -124,7 +125,7 @@ int Reconnector::nextLookIn() const {
 
 void Reconnector::look() {
     m_settle->stop();
-    if (!m_waiting)
+    if (!m_waiting || m_trying)
         return;
     // Folders on the way to the device may have appeared (/dev/serial/by-id).
     if (!m_lost.port.remote)
@@ -135,7 +136,15 @@ void Reconnector::look() {
             m_settle->start(pollMs);
         return;
     }
-    if (!port.path.isEmpty() && m_reopen(port)) {
+    const Reopened got = port.path.isEmpty() ? Reopened::No : m_reopen(port);
+    m_trying = got == Reopened::Later;
+    if (!m_trying)
+        tried(got == Reopened::Yes);
+}
+
+void Reconnector::tried(bool reopened) {
+    m_trying = false;
+    if (reopened) {
         finish();
         m_reconnectedAt = m_clock();
         return;

@@ -30,8 +30,9 @@ struct OpenedDevice {
 class Reconnector : public QObject {
     Q_OBJECT
 public:
-    // True when the port is open again.
-    using Reopen = std::function<bool(const ResolvedPort&)>;
+    // Later: the try goes on (a network connection) and ends in tried().
+    enum class Reopened { No, Yes, Later };
+    using Reopen = std::function<Reopened(const ResolvedPort&)>;
     Reconnector(SystemPaths paths, Reopen reopen, QObject* parent = nullptr);
 
     // False when the device could not be recognised again, or was lost
@@ -50,6 +51,8 @@ public:
     // Looks for the device and reopens it if it is back; run when the
     // folders change and on a timer.
     void look();
+    // How a try that went on ended.
+    void tried(bool reopened);
     // When the next look is due on its own, in ms; -1 for on events only.
     int nextLookIn() const;
 
@@ -62,6 +65,7 @@ private:
     Reopen m_reopen;
     OpenedDevice m_lost;
     bool m_waiting = false;
+    bool m_trying = false;
     DeviceWatcher* m_watcher;
     QTimer* m_settle;
     int m_failures = 0;

@@ -2,9 +2,6 @@
 
 #include "serial/TelnetComPort.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -402,6 +399,18 @@ public:
     ~RemoteBackend() override { close(); }
 
     int open(const QString& path) override {
+        const int rc = beginOpen(path);
+        if (rc != -EINPROGRESS)
+            return rc;
+        {
+            std::unique_lock<std::mutex> lock(m_link->mutex);
+            m_link->changed.wait_until(lock, m_giveUpAt,
+                                       [this] { return m_link->running || m_link->ended; });
+        }
+        return finishOpen();
+    }
+
+    int beginOpen(const QString& path) override {
         Q_UNUSED(path);
         close();
         int pair[2];
@@ -414,16 +423,29 @@ public:
         m_link->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         m_near = pair[0];
         m_lines = LineDTR | LineRTS;
+        // The thread keeps its own limit; this one also covers a name lookup.
+        m_giveUpAt = Clock::now() + connectLimit + std::chrono::milliseconds(500);
         m_thread = std::thread([link = m_link] { link->run(); });
+        return -EINPROGRESS;
+    }
 
-        const int error = waitConnected();
-        if (error != 0) {
-            close();
-            m_explainedError = error;
-            m_explained = describe(error, m_target, false);
-            return -error;
+    int finishOpen() override {
+        if (!m_link)
+            return -EBADF;
+        int error = ETIMEDOUT;
+        {
+            const std::lock_guard<std::mutex> lock(m_link->mutex);
+            if (m_link->running)
+                return 0;
+            if (m_link->ended)
+                error = m_link->error;
+            else if (Clock::now() < m_giveUpAt)
+                return -EINPROGRESS;
         }
-        return 0;
+        close();
+        m_explainedError = error;
+        m_explained = describe(error, m_target, false);
+        return -error;
     }
 
     void close() override {
@@ -594,34 +616,6 @@ private:
         [[maybe_unused]] const auto n = ::write(m_link->wake, &one, sizeof one);
     }
 
-    // Connecting keeps the window painted but takes no input meanwhile.
-    int waitConnected() {
-        const auto settled = [this] {
-            const std::lock_guard<std::mutex> lock(m_link->mutex);
-            return m_link->running || m_link->ended;
-        };
-        const auto limit = Clock::now() + connectLimit + std::chrono::milliseconds(500);
-        if (QCoreApplication::instance()) {
-            QEventLoop loop;
-            QTimer tick;
-            QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-                if (settled() || Clock::now() > limit)
-                    loop.quit();
-            });
-            tick.start(5);
-            if (!settled())
-                loop.exec(QEventLoop::ExcludeUserInputEvents);
-        } else {
-            std::unique_lock<std::mutex> lock(m_link->mutex);
-            m_link->changed.wait_until(lock, limit,
-                                       [this] { return m_link->running || m_link->ended; });
-        }
-        const std::lock_guard<std::mutex> lock(m_link->mutex);
-        if (m_link->running)
-            return 0;
-        return m_link->ended ? m_link->error : ETIMEDOUT;
-    }
-
     int post(const QByteArray& commands) {
         const int rc = exchange(commands, {}, std::chrono::milliseconds(0), nullptr);
         return rc == -ETIMEDOUT ? 0 : rc;
@@ -661,6 +655,7 @@ private:
     std::shared_ptr<Link> m_link;
     std::thread m_thread;
     int m_near = -1;
+    Clock::time_point m_giveUpAt;
     int m_lines = 0;
     LineConfig m_config;
     int m_explainedError = 0;
@@ -670,19 +665,9 @@ private:
 // Chooses per open: a link to a URL is remote, anything else a device.
 class PortBackend : public SerialBackend {
 public:
-    int open(const QString& path) override {
-        close();
-        RemoteTarget target = RemoteTarget::parse(linkText(path));
-        if (!target.isValid())
-            target = RemoteTarget::parse(path);
-        if (target.isValid()) {
-            m_remote = makeRemoteBackend(target);
-            m_current = m_remote.get();
-        } else {
-            m_current = m_local.get();
-        }
-        return m_current->open(path);
-    }
+    int open(const QString& path) override { return choose(path).open(path); }
+    int beginOpen(const QString& path) override { return choose(path).beginOpen(path); }
+    int finishOpen() override { return m_current->finishOpen(); }
     void close() override { m_current->close(); }
     int fd() const override { return m_current->fd(); }
     bool marksLineErrors() const override { return m_current->marksLineErrors(); }
@@ -700,6 +685,20 @@ public:
     QString explain(int error) const override { return m_current->explain(error); }
 
 private:
+    SerialBackend& choose(const QString& path) {
+        close();
+        RemoteTarget target = RemoteTarget::parse(linkText(path));
+        if (!target.isValid())
+            target = RemoteTarget::parse(path);
+        if (target.isValid()) {
+            m_remote = makeRemoteBackend(target);
+            m_current = m_remote.get();
+        } else {
+            m_current = m_local.get();
+        }
+        return *m_current;
+    }
+
     std::unique_ptr<SerialBackend> m_local = makeTermiosBackend();
     std::unique_ptr<SerialBackend> m_remote;
     SerialBackend* m_current = m_local.get();

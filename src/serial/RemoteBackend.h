@@ -9,8 +9,8 @@
 // own keeps the connection: it answers the telnet negotiation, takes the
 // server's answers and notifications, and passes data through a socket pair
 // whose near end is fd(), so the reader and the write notifier work as with
-// a device. Connecting runs the event loop without user input, for at most
-// five seconds.
+// a device. beginOpen() starts connecting and finishOpen() tells when it is
+// done, within five seconds; open() waits for it.
 //
 // Over RFC 2217 the settings go to the server and are asked back; the modem
 // lines and line errors come from the server's notifications, kept as the

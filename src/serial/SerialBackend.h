@@ -43,7 +43,13 @@ public:
 
     // Opens non-blocking with exclusive access and saves the original settings.
     virtual int open(const QString& path) = 0;
-    // Flushes pending output, restores the original settings, closes.
+    // An open that takes a while (a network connection) may be started here
+    // and finished by finishOpen(), so the caller's thread stays free: both
+    // give -EINPROGRESS while it goes on, then what open() would have.
+    virtual int beginOpen(const QString& path) { return open(path); }
+    virtual int finishOpen() { return 0; }
+    // Flushes pending output, restores the original settings, closes; also
+    // ends an open still under way.
     virtual void close() = 0;
     // Readable when data or a hang-up is waiting; writable when output fits.
     virtual int fd() const = 0;

@@ -41,6 +41,9 @@ SerialCtl::SerialCtl(std::unique_ptr<SerialBackend> backend, const SystemPaths& 
     m_deliverTimer->setSingleShot(true);
     m_deliverTimer->setInterval(0);
     connect(m_deliverTimer, &QTimer::timeout, this, &SerialCtl::deliver);
+    m_connectTimer = new QTimer(this);
+    m_connectTimer->setInterval(20);
+    connect(m_connectTimer, &QTimer::timeout, this, &SerialCtl::settleConnecting);
     m_reconnector = new Reconnector(
         paths, [this](const ResolvedPort& port) { return reopen(port); }, this);
     PortSession::Owner& owner = *this;
@@ -50,7 +53,9 @@ SerialCtl::SerialCtl(std::unique_ptr<SerialBackend> backend, const SystemPaths& 
 }
 
 SerialCtl::~SerialCtl() {
-    m_reconnector->stop();
+    stopWaiting();
+    if (m_connecting)
+        cancelConnecting();
     if (m_session->isOpen()) {
         const QSignalBlocker quiet(this);
         closePort();
@@ -68,6 +73,14 @@ bool SerialCtl::PortOpen() const {
 
 void SerialCtl::setPortOpen(bool open) {
     stopWaiting();
+    if (m_connecting) {
+        // Already on its way.
+        if (open)
+            return;
+        cancelConnecting();
+        emit PortClosed();
+        return;
+    }
     if (open == m_session->isOpen())
         return;
     if (open) {
@@ -83,14 +96,20 @@ void SerialCtl::setPortOpen(bool open) {
     emit PortClosed();
 }
 
+QString SerialCtl::configFor(LineConfig& config) const {
+    const QString refusal = m_settings.toConfig(m_handshaking, config);
+    if (refusal.isEmpty())
+        return {};
+    return QStringLiteral("Com%1 を開けません: %2 (設定 %3)")
+        .arg(m_port)
+        .arg(refusal, m_settings.compose());
+}
+
 void SerialCtl::openPort() {
     LineConfig config;
-    const QString refusal = m_settings.toConfig(m_handshaking, config);
+    const QString refusal = configFor(config);
     if (!refusal.isEmpty())
-        throw Failure(QStringLiteral("Com%1 を開けません: %2 (設定 %3)")
-                          .arg(m_port)
-                          .arg(refusal, m_settings.compose()),
-                      ErrorKind::Refused);
+        throw Failure(refusal, ErrorKind::Refused);
 
     const OpenFailure found = m_opener.resolve(m_port);
     if (found)
@@ -100,10 +119,58 @@ void SerialCtl::openPort() {
 }
 
 void SerialCtl::openDevice(const ResolvedPort& port, const LineConfig& config) {
-    const OpenFailure failure = m_opener.open(port, m_session->backend(), m_session->lock());
+    const OpenFailure failure = m_opener.open(port, m_session->backend(), m_session->lock(), false);
     if (failure)
         throw Failure(describe(failure), failure.kind());
-    startOpened(port, config);
+    if (failure.pending)
+        beginConnecting(port, false);
+    else
+        startOpened(port, config);
+}
+
+void SerialCtl::beginConnecting(const ResolvedPort& port, bool again) {
+    m_connecting = true;
+    m_connectingAgain = again;
+    m_connectingPort = port;
+    m_connectTimer->start();
+}
+
+void SerialCtl::cancelConnecting() {
+    m_connectTimer->stop();
+    m_connecting = false;
+    m_session->close();
+}
+
+void SerialCtl::settleConnecting() {
+    const ResolvedPort port = m_connectingPort;
+    const OpenFailure failure = m_opener.finish(port, m_session->backend(), m_session->lock());
+    if (failure.pending)
+        return;
+    m_connectTimer->stop();
+    m_connecting = false;
+    QString why;
+    if (failure) {
+        why = describe(failure);
+    } else {
+        // Settings changed meanwhile are the ones that count.
+        LineConfig config;
+        why = configFor(config);
+        try {
+            if (why.isEmpty())
+                startOpened(port, config);
+            else
+                m_session->close();
+        } catch (const Failure& refused) {
+            why = refused.description();
+        }
+    }
+    if (m_connectingAgain) {
+        if (why.isEmpty())
+            announceReconnect(port);
+        m_reconnector->tried(why.isEmpty());
+        return;
+    }
+    emit OpenSettled(why);
 }
 
 void SerialCtl::startOpened(const ResolvedPort& port, const LineConfig& config) {
@@ -180,28 +247,40 @@ QString SerialCtl::busyDescription(const QString& device) const {
                            deviceIdentity(device, paths).usbId());
 }
 
-bool SerialCtl::reopen(const ResolvedPort& port) {
+Reconnector::Reopened SerialCtl::reopen(const ResolvedPort& port) {
+    using Reopened = Reconnector::Reopened;
     LineConfig config;
-    if (!m_settings.toConfig(m_handshaking, config).isEmpty())
-        return false;
+    if (!configFor(config).isEmpty())
+        return Reopened::No;
     // Still away, busy or not ready: the wait goes on, and nobody reads why.
-    if (m_opener.open(port, m_session->backend(), m_session->lock()))
-        return false;
+    const OpenFailure failure = m_opener.open(port, m_session->backend(), m_session->lock(), false);
+    if (failure)
+        return Reopened::No;
+    if (failure.pending) {
+        beginConnecting(port, true);
+        return Reopened::Later;
+    }
     try {
         startOpened(port, config);
     } catch (const Failure&) {
-        return false;
+        return Reopened::No;
     }
+    announceReconnect(port);
+    return Reopened::Yes;
+}
+
+void SerialCtl::announceReconnect(const ResolvedPort& port) {
     const QString device = QFileInfo(port.path).canonicalFilePath();
     m_reconnectDescription = QStringLiteral("Com%1 に再接続しました (%2)。")
                                  .arg(m_port)
                                  .arg(device.isEmpty() ? port.display : device);
     m_events.mark(CommEventQueue::Reconnected);
     deliverLater();
-    return true;
 }
 
 void SerialCtl::stopWaiting() {
+    if (m_connecting && m_connectingAgain)
+        cancelConnecting();
     m_reconnector->stop();
 }
 
@@ -227,7 +306,7 @@ void SerialCtl::setCommPort(qint16 port) {
     if (port < 1 || port > 16)
         throw Failure(QStringLiteral("ポート番号 %1 は使えません (1 から 16 まで)。").arg(port),
                       ErrorKind::Refused);
-    if (m_session->isOpen() && port != m_port)
+    if ((m_session->isOpen() || connecting()) && port != m_port)
         throw Failure(QStringLiteral("ポートが開いている間はポート番号を変更できません。"),
                       ErrorKind::Refused);
     if (port != m_port) {

@@ -71,6 +71,7 @@ public:
     bool DSRHolding() const override;
     QByteArray codePage() const override;
     bool waitingForDevice() const override;
+    bool connecting() const override { return m_connecting && !m_connectingAgain; }
 
     void setCodePage(const QByteArray& codePage) override;
     // Where UUCP lock files are looked for and made (default /run/lock, /var/lock).
@@ -81,13 +82,20 @@ public:
 
 private:
     void openPort();
+    // The settings as the driver takes them; else why the port cannot open.
+    QString configFor(LineConfig& config) const;
     void openDevice(const ResolvedPort& port, const LineConfig& config);
+    // An open still under way is looked at on a timer; `again` for a reconnect.
+    void beginConnecting(const ResolvedPort& port, bool again);
+    void settleConnecting();
+    void cancelConnecting();
     // The opener's device set up and at work; closed again when that fails.
     void startOpened(const ResolvedPort& port, const LineConfig& config);
     // The failure as the user reads it.
     QString describe(const OpenFailure& failure) const;
     QString busyDescription(const QString& device) const;
-    bool reopen(const ResolvedPort& port);
+    Reconnector::Reopened reopen(const ResolvedPort& port);
+    void announceReconnect(const ResolvedPort& port);
     void stopWaiting();
     void closePort();
     // A line change the driver sent but could not confirm (-ETIMEDOUT) is
@@ -130,6 +138,9 @@ private:
     QString m_reconnectDescription;
     OpenedDevice m_opened;
     Reconnector* m_reconnector = nullptr;
+    bool m_connecting = false, m_connectingAgain = false;
+    ResolvedPort m_connectingPort;
+    QTimer* m_connectTimer = nullptr;
     // Last: it calls back into the members above until it is gone.
     std::unique_ptr<PortSession> m_session;
 };

@@ -250,7 +250,7 @@ void frmProperties::cmdOK_Click() {
     if (newPort != oldPort) {
         bool reopen = false;
         pending.attempt([&] {
-            if (m_serial.PortOpen()) {
+            if (m_serial.PortOpen() || m_serial.connecting()) {
                 reopen = true;
                 m_serial.setPortOpen(false);
             }
@@ -266,7 +266,7 @@ void frmProperties::cmdOK_Click() {
             PendingFailure back;
             if (reopen)
                 back.attempt([&] {
-                    if (!m_serial.PortOpen())
+                    if (!m_serial.PortOpen() && !m_serial.connecting())
                         m_serial.setPortOpen(true);
                 });
             if (back.pending())

@@ -131,6 +131,13 @@ void frmTerminal::connectSignals() {
             [this](const QString& description) { guarded([&] { onDeviceLost(description); }); });
     connect(SerialCtl1, &ISerialCtl::Reconnected, this,
             [this](const QString& description) { guarded([&] { onReconnected(description); }); });
+    connect(SerialCtl1, &ISerialCtl::OpenSettled, this, [this](const QString& failure) {
+        guarded([&] {
+            refreshConnectionDisplay();
+            if (!failure.isEmpty())
+                m_prompts->warn(failure);
+        });
+    });
     connect(SerialCtl1, &ISerialCtl::Notice, this, [this](const QString& description) {
         showStatus(QStringLiteral("ｽﾃｰﾀｽ: ") + description);
         clearStatusSoon();
@@ -359,7 +366,9 @@ void frmTerminal::imgNotConnected_Click() {
 
 void frmTerminal::mnuOpen_Click() {
     PendingFailure pending;
-    pending.attempt([&] { SerialCtl1->setPortOpen(!SerialCtl1->PortOpen()); });
+    // An open still connecting is ended as an open port would be closed.
+    pending.attempt(
+        [&] { SerialCtl1->setPortOpen(!SerialCtl1->PortOpen() && !SerialCtl1->connecting()); });
     if (pending.pending())
         m_prompts->warn(pending.description());
     refreshConnectionDisplay();
@@ -404,9 +413,10 @@ void frmTerminal::refreshConnectionDisplay() {
     m_send->refresh();
     // Each step on its own: one that fails is skipped and the rest still run.
     PendingFailure skipped;
-    skipped.attempt([&] { mnuOpen->setChecked(SerialCtl1->PortOpen()); });
-    bool open = false;
+    bool open = false, connecting = false;
     skipped.attempt([&] { open = SerialCtl1->PortOpen(); });
+    skipped.attempt([&] { connecting = SerialCtl1->connecting(); });
+    mnuOpen->setChecked(open || connecting);
     if (open && !m_wasOpen)
         m_session->portOpened();
     m_wasOpen = open;
@@ -417,13 +427,16 @@ void frmTerminal::refreshConnectionDisplay() {
             [&] { setPanelText(keySettings, settingsPrefix + SerialCtl1->Settings()); });
         StartConnectClock();
     } else {
-        button(keyHangUpPhone)->setEnabled(false);
+        // Hanging up also ends a connection still being made.
+        button(keyHangUpPhone)->setEnabled(connecting);
         imgNotConnected->raise();
         setPanelText(keySettings, settingsPrefix);
         StopConnectClock();
         bool waiting = false;
         skipped.attempt([&] { waiting = SerialCtl1->waitingForDevice(); });
-        if (waiting)
+        if (connecting)
+            setPanelText(keyConnectTime, QStringLiteral("接続中"));
+        else if (waiting)
             setPanelText(keyConnectTime, QStringLiteral("再接続待ち"));
     }
 }

@@ -431,7 +431,7 @@ private slots:
         QStringList tried;
         Reconnector reconnector(paths, [&](const ResolvedPort& port) {
             tried << QFileInfo(port.path).fileName();
-            return true;
+            return Reconnector::Reopened::Yes;
         });
         QVERIFY(reconnector.start(lost));
         reconnector.look();
@@ -449,7 +449,10 @@ private slots:
         const OpenedDevice lost = lostAdapter(root.path(), paths);
         fakeTty(root.path(), "ttyUSB1", lostSpec);
         int tries = 0;
-        Reconnector reconnector(paths, [&](const ResolvedPort&) { return ++tries < 0; });
+        Reconnector reconnector(paths, [&](const ResolvedPort&) {
+            ++tries;
+            return Reconnector::Reopened::No;
+        });
         QVERIFY(reconnector.start(lost));
         QList<int> delays;
         for (int look = 0; look < 12; ++look) {
@@ -486,7 +489,8 @@ private slots:
         paths.sysTty = root.filePath("sys/class/tty");
         const OpenedDevice lost = lostAdapter(root.path(), paths);
         fakeTty(root.path(), "ttyUSB1", lostSpec);
-        Reconnector reconnector(paths, [](const ResolvedPort&) { return true; });
+        Reconnector reconnector(paths,
+                                [](const ResolvedPort&) { return Reconnector::Reopened::Yes; });
         qint64 now = 0;
         reconnector.setClock([&] { return now; });
         bool waiting = reconnector.start(lost);

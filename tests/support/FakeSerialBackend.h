@@ -74,6 +74,20 @@ public:
         opened = true;
         return 0;
     }
+    // A network port's open: it goes on until `connected` says how it
+    // ended, 0 or an errno.
+    bool slowOpen = false;
+    int connected = EINPROGRESS;
+    int beginOpen(const QString& path) override {
+        if (!slowOpen)
+            return open(path);
+        calls << QStringLiteral("begin ") + path;
+        return -EINPROGRESS;
+    }
+    int finishOpen() override {
+        opened = connected == 0;
+        return -connected;
+    }
     void close() override {
         calls << QStringLiteral("close");
         opened = false;

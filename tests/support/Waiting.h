@@ -18,12 +18,22 @@ template <class Done> bool loopUntil(Done done) {
     }
 }
 
-// Opens the port; the failure's text, or "(opened)".
+// Opens the port, waiting for a connection under way; the failure's text,
+// or "(opened)".
 inline QString openFailure(SerialCtl& serial) {
+    QString settled;
+    const auto connection =
+        QObject::connect(&serial, &ISerialCtl::OpenSettled, [&](const QString& failure) {
+            settled = failure.isEmpty() ? QStringLiteral("(opened)") : failure;
+        });
     try {
         serial.setPortOpen(true);
+        if (!serial.connecting())
+            settled = QStringLiteral("(opened)");
+        loopUntil([&] { return !settled.isEmpty(); });
     } catch (const Failure& failure) {
-        return failure.description();
+        settled = failure.description();
     }
-    return QStringLiteral("(opened)");
+    QObject::disconnect(connection);
+    return settled;
 }

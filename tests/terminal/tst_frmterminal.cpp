@@ -138,6 +138,7 @@ private slots:
     void portToggle_data();
     void portToggle();
     void failedOpenAndLostDevice();
+    void slowOpen();
     void logState();
     void escapeSequences_data();
     void escapeSequences();
@@ -467,6 +468,35 @@ void tst_frmTerminal::failedOpenAndLostDevice() {
     w->mnuOpen_Click(); // the toggle acts on the real state: it opens again
     QVERIFY(s.serial.PortOpen());
     QCOMPARE(w->panelText("ConnectTime"), "");
+}
+
+// A remote port's connection is made in the background: the window shows
+// it under way, hanging up ends it, and how it ended arrives later.
+void tst_frmTerminal::slowOpen() {
+    Services s;
+    auto w = shown(s);
+    s.serial.line.slowOpen = true;
+    const QString connecting =
+        QString(closedDisplay).replace("check off, hang-up off", "check on, hang-up on");
+    w->mnuOpen_Click();
+    QCOMPARE(display(*w), QString(connecting).replace("[]", "[接続中]"));
+    w->button("HangUpPhone")->trigger();
+    QCOMPARE(display(*w), closedDisplay);
+
+    w->mnuOpen_Click();
+    s.serial.line.connected = ECONNREFUSED;
+    QTRY_COMPARE(s.prompts.log.size(), 1);
+    QVERIFY2(s.prompts.log.first().startsWith("msg|Velmora|Com1 を開けません: "),
+             qPrintable(s.prompts.log.first()));
+    QCOMPARE(display(*w), closedDisplay);
+
+    s.serial.line.connected = EINPROGRESS;
+    w->mnuOpen_Click();
+    s.serial.line.connected = 0;
+    QTRY_VERIFY(s.serial.PortOpen());
+    QCOMPARE(display(*w),
+             "check on, hang-up on, front imgConnected, [設定: 9600,n,8,1], [], timer on");
+    QCOMPARE(s.prompts.log.size(), 1);
 }
 
 void tst_frmTerminal::logState() {
