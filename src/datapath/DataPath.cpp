@@ -118,13 +118,22 @@ StyledText editForControl(const StyledText& data, bool& leadingBackspace) {
     StyledText edited{editForControl(data.text, leadingBackspace, &origin), {}};
     if (origin.size() != edited.text.size())
         return data; // nothing to edit
-    QList<TextStyle> styles;
-    styles.reserve(data.text.size());
-    for (const StyleRun& run : data.runs)
-        styles.insert(styles.size(), run.length, run.style);
+    // Origins only grow, so the runs are walked once; each stretch of
+    // characters from one run goes in as one piece.
     StyledText restyled;
-    for (qsizetype i = 0; i < origin.size(); ++i)
-        appendStyled(restyled, QStringView(edited.text).mid(i, 1), styles[origin[i]]);
+    qsizetype run = 0, runStart = 0;
+    for (qsizetype i = 0; i < origin.size();) {
+        if (origin[i] < runStart)
+            run = runStart = 0;
+        while (origin[i] >= runStart + data.runs[run].length)
+            runStart += data.runs[run++].length;
+        const qsizetype runEnd = runStart + data.runs[run].length;
+        qsizetype j = i + 1;
+        while (j < origin.size() && origin[j] >= runStart && origin[j] < runEnd)
+            ++j;
+        appendStyled(restyled, QStringView(edited.text).mid(i, j - i), data.runs[run].style);
+        i = j;
+    }
     return restyled;
 }
 

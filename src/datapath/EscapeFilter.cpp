@@ -56,6 +56,24 @@ int extendedColour(const QVarLengthArray<int, 8>& args) {
     return -1;
 }
 
+// The end of a CSI sequence starting at `esc` that lies whole in `view` and
+// is well formed, short enough and without intermediates; 0 for any other,
+// which goes through the state machine. Most received sequences are of this
+// kind, and taking them here spares holding them character by character.
+qsizetype wholeCsi(QStringView view, qsizetype esc) {
+    const qsizetype last = std::min(view.size(), esc + EscapeFilter::MaxSequence);
+    if (esc + 1 >= last || view[esc + 1] != u'[')
+        return 0;
+    for (qsizetype k = esc + 2; k < last; ++k) {
+        const char16_t ch = view[k].unicode();
+        if (inRange(ch, 0x40, 0x7E))
+            return k + 1;
+        if (!inRange(ch, 0x30, 0x3F))
+            return 0;
+    }
+    return 0;
+}
+
 } // namespace
 
 StyledText EscapeFilter::filter(const QString& input) {
@@ -76,6 +94,12 @@ StyledText EscapeFilter::filter(const QString& input) {
             if (esc == view.size())
                 break;
             i = esc;
+            if (const qsizetype end = wholeCsi(view, i)) {
+                if (view[end - 1] == u'm')
+                    applySgr(view.mid(i + 2, end - i - 3));
+                i = end;
+                continue;
+            }
         }
         step(view[i++].unicode(), out);
     }

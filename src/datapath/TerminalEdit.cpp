@@ -351,17 +351,29 @@ void TerminalEdit::insertModelText(QTextCursor& cursor, const StyledText& text) 
         insertRun(cursor, text.text, 0, size, m_plain);
         return;
     }
-    qsizetype from = 0, runEnd = 0;
+    // Line breaks show no colour, so a run of nothing else goes in with the
+    // run before it: coloured lines come as one insertion, not two a line.
+    const auto* chars = reinterpret_cast<const char16_t*>(text.text.constData());
+    const auto onlyBreaks = [chars](qsizetype from, qsizetype to) {
+        return std::all_of(chars + from, chars + to,
+                           [](char16_t ch) { return ch == CR || ch == LF; });
+    };
+    qsizetype from = 0, to = 0, runEnd = 0;
+    TextStyle style = text.runs.first().style;
     for (const StyleRun& run : text.runs) {
         runEnd += run.length;
-        qsizetype to = std::max(from, runEnd);
+        qsizetype end = std::max(to, runEnd);
         // A run that ends between CR and LF takes the LF along: the pair is one break.
-        if (to > 0 && to < size && text.text.at(to - 1) == QChar(CR) &&
-            text.text.at(to) == QChar(LF))
-            ++to;
-        insertRun(cursor, text.text, from, to, styleFormat(run.style));
-        from = to;
+        if (end > 0 && end < size && chars[end - 1] == CR && chars[end] == LF)
+            ++end;
+        if (run.style != style && !onlyBreaks(to, end)) {
+            insertRun(cursor, text.text, from, to, styleFormat(style));
+            from = to;
+            style = run.style;
+        }
+        to = end;
     }
+    insertRun(cursor, text.text, from, to, styleFormat(style));
 }
 
 void TerminalEdit::insertRun(QTextCursor& cursor, const QString& text, qsizetype from, qsizetype to,

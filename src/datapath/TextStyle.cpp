@@ -1,6 +1,7 @@
 #include "datapath/TextStyle.h"
 
 #include <algorithm>
+#include <iterator>
 
 QRgb terminalColour(int index) {
     static constexpr QRgb colours[16] = {
@@ -32,11 +33,20 @@ void appendStyled(StyledText& to, const StyledText& more) {
         appendStyled(to, more.text, TextStyle());
         return;
     }
-    qsizetype at = 0;
-    for (const StyleRun& run : more.runs) {
-        appendStyled(to, QStringView(more.text).mid(at, run.length), run.style);
-        at += run.length;
+    if (to.text.isEmpty()) {
+        to = more;
+        return;
     }
+    // Only the first run can go on with the last one; the rest go in whole.
+    const StyleRun& first = more.runs.first();
+    appendStyled(to, QStringView(more.text).left(first.length), first.style);
+    if (more.runs.size() == 1)
+        return;
+    if (to.runs.isEmpty())
+        to.runs.append({to.text.size(), TextStyle()});
+    to.text += QStringView(more.text).mid(first.length);
+    to.runs.reserve(to.runs.size() + more.runs.size() - 1);
+    std::copy(more.runs.cbegin() + 1, more.runs.cend(), std::back_inserter(to.runs));
 }
 
 void removeFront(StyledText& styled, qsizetype count) {

@@ -381,6 +381,15 @@ void tst_appendtoterminal::widgetDrawsColours() {
     stamped.flushReceived();
     const QString stamp = stampText(1000);
     QCOMPARE(drawn(*stamped.document()), stamp + "{2:A}\n" + stamp + "{2:B}");
+
+    // Plain breaks between coloured lines go in with a line; no line takes another's colour.
+    TerminalEdit lines;
+    TerminalSession flood(lines, host, "UTF-8");
+    flood.setInterpretEscapes(true);
+    flood.receive(
+        "\x1b[32mA\x1b[0m\r\n\x1b[32mB\x1b[0m\r\n\x1b[31mC\x1b[0m\r\n\r\n\x1b[32mD\x1b[0mE");
+    lines.flushReceived();
+    QCOMPARE(drawn(*lines.document()), QStringLiteral("{2:A}\n{2:B}\n{1:C}\n\n{2:D}E"));
 }
 
 QTEST_MAIN(tst_appendtoterminal)
