@@ -124,50 +124,28 @@ QVector<TelnetComPort::Event> TelnetComPort::feed(const char* bytes, long size, 
 
 void TelnetComPort::negotiate(unsigned char verb, unsigned char option, QByteArray& reply,
                               QVector<Event>& events) {
+    const bool ours = verb == DO || verb == DONT;
+    const bool on = verb == DO || verb == WILL;
+    const bool willing = ours ? weDo(option) : theyDo(option);
+    const unsigned char yes = ours ? WILL : DO, no = ours ? WONT : DONT;
+    Side& side = (ours ? m_us : m_them)[option];
+    const Side before = side;
     // Answer only what changes a side's state, so two peers never loop.
-    if (verb == DO || verb == DONT) {
-        Side& side = m_us[option];
-        if (verb == DO) {
-            if (side == Side::Yes)
-                return;
-            if (side == Side::No) {
-                if (!weDo(option)) {
-                    add(reply, IAC, WONT, option);
-                    return;
-                }
-                add(reply, IAC, WILL, option);
-            }
-            side = Side::Yes;
-            if (option == COMPORT)
-                events.append(Event{Event::Accepted, COMPORT, {}});
-        } else {
-            if (side == Side::No)
-                return;
-            if (side == Side::Yes)
-                add(reply, IAC, WONT, option);
-            side = Side::No;
-            if (option == COMPORT)
-                events.append(Event{Event::Refused, COMPORT, {}});
-        }
-        return;
-    }
-    Side& side = m_them[option];
-    if (verb == WILL) {
-        if (side == Side::Yes)
+    if (on && side != Side::Yes) {
+        if (side == Side::No && !willing) {
+            add(reply, IAC, no, option);
             return;
-        if (side == Side::No) {
-            if (!theyDo(option)) {
-                add(reply, IAC, DONT, option);
-                return;
-            }
-            add(reply, IAC, DO, option);
         }
+        if (side == Side::No)
+            add(reply, IAC, yes, option);
         side = Side::Yes;
-    } else {
+    } else if (!on && side != Side::No) {
         if (side == Side::Yes)
-            add(reply, IAC, DONT, option);
+            add(reply, IAC, no, option);
         side = Side::No;
     }
+    if (ours && option == COMPORT && side != before)
+        events.append(Event{on ? Event::Accepted : Event::Refused, COMPORT, {}});
 }
 
 void TelnetComPort::subnegotiation(QByteArray& reply, QVector<Event>& events) {

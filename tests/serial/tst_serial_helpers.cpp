@@ -71,6 +71,25 @@ QString fakeTty(const QString& root, const QString& name, const QString& spec) {
     return dev;
 }
 
+const QString lostSpec = "layout=usbserial vendor=0403 product=6001 serial=A1 location=1-1 "
+                         "interface=00";
+
+// A tree of its own where the adapter on ttyUSB0 was opened as Com1, then unplugged.
+struct LostAdapter {
+    LostAdapter() {
+        paths.dev = root.filePath("dev");
+        paths.sysTty = root.filePath("sys/class/tty");
+        ResolvedPort port;
+        port.path = port.display = fakeTty(root.path(), "ttyUSB0", lostSpec);
+        lost = OpenedDevice::of(1, port, paths);
+        QDir(root.filePath("sys")).removeRecursively();
+        QFile::remove(port.path);
+    }
+    QTemporaryDir root;
+    SystemPaths paths;
+    OpenedDevice lost;
+};
+
 } // namespace
 
 class SerialHelpersTest : public QObject {
@@ -421,13 +440,11 @@ private slots:
     void reconnectorWaitsForTheSameAdapter() {
         QFETCH(QStringList, present);
         QFETCH(QString, reopened);
-        QTemporaryDir root;
-        SystemPaths paths;
-        paths.dev = root.filePath("dev");
-        paths.sysTty = root.filePath("sys/class/tty");
-        const OpenedDevice lost = lostAdapter(root.path(), paths);
+        const LostAdapter tree;
+        const SystemPaths& paths = tree.paths;
+        const OpenedDevice& lost = tree.lost;
         for (const QString& entry : present)
-            fakeTty(root.path(), entry.section(' ', 0, 0), entry.section(' ', 1));
+            fakeTty(tree.root.path(), entry.section(' ', 0, 0), entry.section(' ', 1));
         QStringList tried;
         Reconnector reconnector(paths, [&](const ResolvedPort& port) {
             tried << QFileInfo(port.path).fileName();
@@ -442,12 +459,11 @@ private slots:
     // A device that is back but keeps refusing is tried on a growing delay,
     // then only on events; stopping (the user acted) ends the wait at once.
     void reconnectorBacksOffAndStops() {
-        QTemporaryDir root;
-        SystemPaths paths;
-        paths.dev = root.filePath("dev");
-        paths.sysTty = root.filePath("sys/class/tty");
-        const OpenedDevice lost = lostAdapter(root.path(), paths);
-        fakeTty(root.path(), "ttyUSB1", lostSpec);
+        const LostAdapter tree;
+        const SystemPaths& paths = tree.paths;
+        const OpenedDevice& lost = tree.lost;
+        fakeTty(tree.root.path(), "ttyUSB1", lostSpec);
+
         int tries = 0;
         Reconnector reconnector(paths, [&](const ResolvedPort&) {
             ++tries;
@@ -483,12 +499,10 @@ private slots:
     void reconnectorGivesUpOnAFlappingDevice() {
         QFETCH(QList<int>, lostAfter);
         QFETCH(bool, gaveUp);
-        QTemporaryDir root;
-        SystemPaths paths;
-        paths.dev = root.filePath("dev");
-        paths.sysTty = root.filePath("sys/class/tty");
-        const OpenedDevice lost = lostAdapter(root.path(), paths);
-        fakeTty(root.path(), "ttyUSB1", lostSpec);
+        const LostAdapter tree;
+        const SystemPaths& paths = tree.paths;
+        const OpenedDevice& lost = tree.lost;
+        fakeTty(tree.root.path(), "ttyUSB1", lostSpec);
         Reconnector reconnector(paths,
                                 [](const ResolvedPort&) { return Reconnector::Reopened::Yes; });
         qint64 now = 0;
@@ -502,19 +516,6 @@ private slots:
         }
         QCOMPARE(waiting, !gaveUp);
         QCOMPARE(reconnector.gaveUp(), gaveUp);
-    }
-
-private:
-    const QString lostSpec = "layout=usbserial vendor=0403 product=6001 serial=A1 location=1-1 "
-                             "interface=00";
-    // Opened as Com1 from ttyUSB0, then unplugged.
-    OpenedDevice lostAdapter(const QString& root, const SystemPaths& paths) {
-        ResolvedPort port;
-        port.path = port.display = fakeTty(root, "ttyUSB0", lostSpec);
-        const OpenedDevice opened = OpenedDevice::of(1, port, paths);
-        QDir(root + "/sys").removeRecursively();
-        QFile::remove(port.path);
-        return opened;
     }
 };
 
