@@ -1,6 +1,7 @@
 #include "datapath/DataPath.h"
 
 #include "datapath/LineStamps.h"
+#include "datapath/ReceiveConsumer.h"
 #include "datapath/TextTarget.h"
 #include "platform/Failure.h"
 #include "platform/Prompts.h"
@@ -330,6 +331,34 @@ void TerminalSession::setCodePage(const QByteArray& codePage) {
         decode(QByteArray());
 }
 
+void TerminalSession::addConsumer(ReceiveConsumer* consumer) {
+    if (consumer &&
+        std::find(m_consumers.begin(), m_consumers.end(), consumer) == m_consumers.end())
+        m_consumers.push_back(consumer);
+}
+
+void TerminalSession::removeConsumer(ReceiveConsumer* consumer) {
+    if (consumer == m_takeover)
+        m_takeover = nullptr;
+    const auto it = std::find(m_consumers.begin(), m_consumers.end(), consumer);
+    if (it == m_consumers.end())
+        return;
+    if (m_dispatching)
+        *it = nullptr; // the call in progress skips it; compacted afterwards
+    else
+        m_consumers.erase(it);
+}
+
+template <class Call> void TerminalSession::toConsumers(Call&& call) {
+    ++m_dispatching;
+    for (size_t i = 0; i < m_consumers.size(); ++i)
+        if (ReceiveConsumer* consumer = m_consumers[i])
+            call(*consumer);
+    if (--m_dispatching == 0)
+        m_consumers.erase(std::remove(m_consumers.begin(), m_consumers.end(), nullptr),
+                          m_consumers.end());
+}
+
 void TerminalSession::receive(const QByteArray& bytes, qint64 readMs) {
     if (bytes.isEmpty())
         return;
@@ -337,12 +366,26 @@ void TerminalSession::receive(const QByteArray& bytes, qint64 readMs) {
         writeLog(bytes, true);
     if (!readMs)
         readMs = QDateTime::currentMSecsSinceEpoch();
+    if (m_takeover) {
+        m_takeover->receivedBytes(bytes, readMs);
+        return;
+    }
+    toConsumers([&](ReceiveConsumer& c) { c.receivedBytes(bytes, readMs); });
     if (m_hex) {
+        // Consumers still read text; with none, decoding resumes where it was.
+        if (!m_consumers.empty()) {
+            const QString text = filtered(decode(bytes)).text;
+            if (!text.isEmpty())
+                toConsumers([&](ReceiveConsumer& c) { c.receivedText(text, readMs); });
+        }
         showHex(bytes, readMs);
         return;
     }
     m_rows.skip(bytes.size());
-    append(filtered(decode(bytes)), readMs);
+    const StyledText shown = filtered(decode(bytes));
+    if (!shown.text.isEmpty())
+        toConsumers([&](ReceiveConsumer& c) { c.receivedText(shown.text, readMs); });
+    append(shown, readMs);
 }
 
 QString TerminalSession::hexLine(const HexRows::Row& row) const {
@@ -391,6 +434,7 @@ void TerminalSession::setHexView(bool on) {
 void TerminalSession::portOpened() {
     endHexRow();
     m_rows.restart();
+    toConsumers([](ReceiveConsumer& c) { c.portOpened(); });
 }
 
 StyledText TerminalSession::filtered(const QString& text) {
@@ -459,6 +503,13 @@ void TerminalSession::onComm(ISerialCtl& serial) {
 }
 
 void TerminalSession::portClosed(ISerialCtl& serial) {
+    takeRestAtClose(serial);
+    if (m_takeover)
+        m_takeover->portClosed();
+    toConsumers([](ReceiveConsumer& c) { c.portClosed(); });
+}
+
+void TerminalSession::takeRestAtClose(ISerialCtl& serial) {
     // Received data reaches the window only while RThreshold is at least 1;
     // below that the user chose not to receive, and a close does not undo it.
     qint16 threshold = 0;
@@ -482,6 +533,13 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
         writeLog(rest, true);
     const qint64 readMs =
         serial.inputReadMs() ? serial.inputReadMs() : QDateTime::currentMSecsSinceEpoch();
+    if (m_takeover) {
+        if (!rest.isEmpty())
+            m_takeover->receivedBytes(rest, readMs);
+        return;
+    }
+    if (!rest.isEmpty())
+        toConsumers([&](ReceiveConsumer& c) { c.receivedBytes(rest, readMs); });
     if (m_hex) {
         showHex(rest, readMs);
         endHexRow();
@@ -496,8 +554,10 @@ void TerminalSession::portClosed(ISerialCtl& serial) {
     // A sequence still open will not end now.
     appendStyled(shown, m_escapes.flush());
     m_escapes.reset();
-    if (!shown.text.isEmpty())
+    if (!shown.text.isEmpty()) {
+        toConsumers([&](ReceiveConsumer& c) { c.receivedText(shown.text, readMs); });
         append(shown, readMs);
+    }
 }
 
 void TerminalSession::keyPress(int& keyCode, ISerialCtl& serial) {

@@ -7,9 +7,12 @@
 #include <QByteArray>
 #include <QString>
 #include <memory>
+#include <vector>
 
 class ISerialCtl;
 class Prompts;
+class ReceiveConsumer;
+class ReceiveTakeover;
 class TextTarget;
 
 // What the data path asks of the main window.
@@ -92,6 +95,15 @@ public:
     bool interpretsEscapes() const { return m_interpretEscapes; }
     void setInterpretEscapes(bool on);
 
+    // Consumers of what is received, called in the order added. The caller
+    // keeps ownership and removes a consumer before destroying it; removing
+    // one from inside a call is safe.
+    void addConsumer(ReceiveConsumer* consumer);
+    void removeConsumer(ReceiveConsumer* consumer);
+    // While set, received bytes go to `takeover` and the raw log only.
+    void setTakeover(ReceiveTakeover* takeover) { m_takeover = takeover; }
+    ReceiveTakeover* takeover() const { return m_takeover; }
+
 private:
     // A log write that failed is being retried behind a modal box. What
     // arrives meanwhile waits in `queued`, so the log keeps the order of the
@@ -106,6 +118,8 @@ private:
     QString hexLine(const HexRows::Row& row) const;
     bool endsLine(int length) const;
     StyledText filtered(const QString& text);
+    template <class Call> void toConsumers(Call&& call);
+    void takeRestAtClose(ISerialCtl& serial);
 
     TextTarget& m_term;
     DataPathHost& m_host;
@@ -120,4 +134,7 @@ private:
     int m_partialShown = 0; // units of the growing hex row at the end
     bool m_interpretEscapes = false;
     EscapeFilter m_escapes;
+    std::vector<ReceiveConsumer*> m_consumers; // nullptr: removed during a call
+    int m_dispatching = 0;
+    ReceiveTakeover* m_takeover = nullptr;
 };

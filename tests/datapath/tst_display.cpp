@@ -1,12 +1,14 @@
 #include "RecordingHost.h"
 #include "datapath/DataPath.h"
 #include "datapath/LineStamps.h"
+#include "datapath/ReceiveConsumer.h"
 #include "datapath/StringTextTarget.h"
 #include "serial/SerialReader.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
 #include <QtTest>
+#include <functional>
 
 namespace {
 
@@ -45,6 +47,7 @@ private slots:
     void charsetSwitch_data();
     void charsetSwitch();
     void readTimes();
+    void consumers();
 };
 
 void tst_display::stamps_data() {
@@ -226,6 +229,62 @@ void tst_display::readTimes() {
     for (const long take : {2, 2, 1, 3, 5, 1})
         firsts << times.take(take);
     QCOMPARE(firsts, (QList<qint64>{10, 10, 20, 30, 30, 0}));
+}
+
+namespace {
+struct Recorder : ReceiveTakeover {
+    QByteArray bytes;
+    QString text;
+    QList<qint64> times;
+    int opened = 0, closed = 0;
+    std::function<void()> onText;
+    void receivedBytes(const QByteArray& b, qint64 ms) override {
+        bytes += b;
+        times << ms;
+    }
+    void receivedText(const QString& t, qint64) override {
+        text += t;
+        if (onText)
+            onText();
+    }
+    void portOpened() override { ++opened; }
+    void portClosed() override { ++closed; }
+};
+} // namespace
+
+// Consumers get every byte with its read time and the decoded, unescaped
+// text in text and hex view; a takeover gets the bytes alone and the screen
+// nothing; a consumer may leave from inside its own call.
+void tst_display::consumers() {
+    Screen screen("windows-31j");
+    screen.session.setInterpretEscapes(true);
+    Recorder first, second, transfer;
+    screen.session.addConsumer(&first);
+    screen.session.addConsumer(&second);
+    screen.session.portOpened();
+    const QByteArray kanji = encodeText(QStringLiteral("漢"), "windows-31j");
+    screen.session.receive("\x1b[31mA" + kanji.left(1), base);
+    screen.session.setHexView(true);
+    screen.session.receive(kanji.mid(1) + "\r\n", base + 1);
+    screen.session.setHexView(false);
+    QCOMPARE(first.text, QStringLiteral("A漢\r\n"));
+    QCOMPARE(second.bytes, "\x1b[31mA" + kanji + "\r\n");
+    QCOMPARE(first.times, (QList<qint64>{base, base + 1}));
+
+    screen.session.setTakeover(&transfer);
+    const QString shown = screen.term.Text();
+    screen.session.receive("**\x18", base + 2);
+    QCOMPARE(screen.term.Text(), shown);
+    QCOMPARE(transfer.bytes, QByteArray("**\x18"));
+    QCOMPARE(first.bytes.size(), second.bytes.size());
+    screen.session.setTakeover(nullptr);
+
+    first.onText = [&] { screen.session.removeConsumer(&first); };
+    screen.session.receive("x", base + 3);
+    screen.session.receive("y", base + 4);
+    QCOMPARE(first.text.right(1), QStringLiteral("x"));
+    QCOMPARE(second.text.right(2), QStringLiteral("xy"));
+    QCOMPARE(second.opened, 1);
 }
 
 QTEST_MAIN(tst_display)
