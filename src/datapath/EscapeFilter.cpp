@@ -131,16 +131,19 @@ void EscapeFilter::step(char16_t ch, StyledText& out) {
         m_state = State::Escape;
         return;
     case State::Escape:
-        if (ch == u'[')
+        if (ch == u'[') {
             m_state = State::CsiParam;
-        else if (ch == u']')
-            m_state = State::Osc;
-        else if (inRange(ch, 0x20, 0x2F))
+        } else if (ch == u']' || ch == u'P' || ch == u'X' || ch == u'^' || ch == u'_') {
+            m_state = State::String;
+            m_belEnds = ch == u']';
+            m_skipped = false;
+        } else if (inRange(ch, 0x20, 0x2F)) {
             m_state = State::EscIntermediate;
-        else if (inRange(ch, 0x30, 0x7E))
+        } else if (inRange(ch, 0x30, 0x7E)) {
             return complete();
-        else
+        } else {
             valid = false;
+        }
         break;
     case State::EscIntermediate:
         if (inRange(ch, 0x30, 0x7E))
@@ -159,13 +162,13 @@ void EscapeFilter::step(char16_t ch, StyledText& out) {
         else
             valid = m_state == State::CsiParam && inRange(ch, 0x30, 0x3F);
         break;
-    case State::Osc:
-        if (ch == Bel)
+    case State::String:
+        if (ch == Bel && m_belEnds)
             return complete();
         if (ch == Esc)
-            m_state = State::OscEscape;
+            m_state = State::StringEscape;
         break;
-    case State::OscEscape:
+    case State::StringEscape:
         if (ch == u'\\')
             return complete();
         // Not a terminator: the ESC starts a sequence of its own.
@@ -180,19 +183,27 @@ void EscapeFilter::step(char16_t ch, StyledText& out) {
         return step(ch, out);
     }
     m_held += QChar(ch);
-    if (m_held.size() >= MaxSequence)
-        giveUp(out);
+    if (m_held.size() < MaxSequence)
+        return;
+    if (m_state != State::String && m_state != State::StringEscape)
+        return giveUp(out);
+    // Titles and device strings can be long: the rest is skipped unseen.
+    m_held.clear();
+    m_skipped = true;
 }
 
 void EscapeFilter::complete() {
     m_held.clear();
+    m_skipped = false;
     m_state = State::Ground;
 }
 
 void EscapeFilter::giveUp(StyledText& out) {
     QString shown = std::exchange(m_held, QString());
-    shown.replace(QChar(Esc), QChar(EscMark));
     m_state = State::Ground;
+    if (std::exchange(m_skipped, false))
+        return; // a long control string cut short: none of it is text
+    shown.replace(QChar(Esc), QChar(EscMark));
     appendStyled(out, shown, m_style);
 }
 
@@ -242,13 +253,13 @@ void EscapeFilter::applySgr(QStringView params) {
             m_style.foreground = -1;
         } else if (code == 49) {
             m_style.background = -1;
-        } else if (inRange(char16_t(code), 30, 37)) {
+        } else if (code >= 30 && code <= 37) {
             m_style.foreground = int8_t(code - 30);
-        } else if (inRange(char16_t(code), 40, 47)) {
+        } else if (code >= 40 && code <= 47) {
             m_style.background = int8_t(code - 40);
-        } else if (inRange(char16_t(code), 90, 97)) {
+        } else if (code >= 90 && code <= 97) {
             m_style.foreground = int8_t(code - 90 + 8);
-        } else if (inRange(char16_t(code), 100, 107)) {
+        } else if (code >= 100 && code <= 107) {
             m_style.background = int8_t(code - 100 + 8);
         }
         i = next;
