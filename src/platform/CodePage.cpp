@@ -1,9 +1,12 @@
 #include "platform/CodePage.h"
 
 #include <QStringEncoder>
+#include <QStringList>
+#include <algorithm>
 #include <cstdlib>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
+#include <utility>
 
 namespace {
 
@@ -39,13 +42,73 @@ void toReplacementCharacter(const void*, UConverterToUnicodeArgs* args, const ch
     ucnv_cbToUWriteUChars(args, &replacement, 1, 0, error);
 }
 
+// ICU's own substitute in these sets is FC FC (Shift_JIS) or a byte
+// pair other decoders reject; the customary mark is 〓, which all three have.
+void toGeta(const void*, UConverterFromUnicodeArgs* args, const UChar*, int32_t, UChar32,
+            UConverterCallbackReason reason, UErrorCode* error) {
+    if (reason > UCNV_IRREGULAR)
+        return;
+    static const UChar geta[] = {0x3013};
+    const UChar* source = geta;
+    *error = U_ZERO_ERROR;
+    ucnv_cbFromUWriteUChars(args, &source, geta + 1, 0, error);
+}
+
 UConverter* openConverter(const QByteArray& codePage) {
     UErrorCode error = U_ZERO_ERROR;
     UConverter* converter = ucnv_open(codePage.constData(), &error);
     if (U_FAILURE(error))
         return nullptr;
     ucnv_setToUCallBack(converter, toReplacementCharacter, nullptr, nullptr, nullptr, &error);
+    ucnv_setFromUCallBack(converter, toGeta, nullptr, nullptr, nullptr, &error);
     return converter;
+}
+
+// Appends `text` through the converter, which ends in ASCII; false when it fails.
+bool icuEncode(UConverter* converter, const QString& text, QByteArray& out) {
+    QByteArray bytes(text.size() * 4 + 8, Qt::Uninitialized);
+    UErrorCode error = U_ZERO_ERROR;
+    const auto convert = [&] {
+        return ucnv_fromUChars(converter, bytes.data(), int32_t(bytes.size()),
+                               reinterpret_cast<const UChar*>(text.constData()),
+                               int32_t(text.size()), &error);
+    };
+    int32_t length = convert();
+    if (error == U_BUFFER_OVERFLOW_ERROR) {
+        // ISO-2022-JP's shifts can take more than four bytes a character.
+        bytes.resize(length);
+        error = U_ZERO_ERROR;
+        length = convert();
+    }
+    if (U_FAILURE(error))
+        return false;
+    out += bytes.left(length);
+    return true;
+}
+
+// The end of a terminal control sequence (ESC [ …, ESC 7) that starts at
+// `esc` in ISO-2022-JP bytes: 0 for a designation, which is the converter's,
+// -1 when the bytes end before the sequence does.
+qsizetype terminalSequenceEnd(const QByteArray& bytes, qsizetype esc) {
+    constexpr qsizetype longest = 64;
+    if (esc + 1 >= bytes.size())
+        return -1;
+    const char next = bytes[esc + 1];
+    if (next == '(' || next == '$')
+        return 0;
+    if (next < 0x20 || next > 0x7E)
+        return esc + 1;
+    if (next != '[')
+        return esc + 2;
+    const qsizetype last = std::min(bytes.size(), esc + longest);
+    for (qsizetype k = esc + 2; k < last; ++k) {
+        const char c = bytes[k];
+        if (c >= 0x40 && c <= 0x7E)
+            return k + 1;
+        if (c < 0x20 || c > 0x3F)
+            return k;
+    }
+    return last == esc + longest ? last : -1;
 }
 
 // Decodes with ICU; `flush` ends the stream, showing a cut character.
@@ -140,16 +203,20 @@ QByteArray systemCodePage() {
 QByteArray encodeText(const QString& text, const QByteArray& codePage) {
     if (isJapaneseMultibyte(codePage)) {
         if (UConverter* converter = openConverter(codePage)) {
-            QByteArray bytes(text.size() * 4 + 8, Qt::Uninitialized);
-            UErrorCode error = U_ZERO_ERROR;
-            const int32_t length = ucnv_fromUChars(converter, bytes.data(), int32_t(bytes.size()),
-                                                   reinterpret_cast<const UChar*>(text.constData()),
-                                                   int32_t(text.size()), &error);
-            ucnv_close(converter);
-            if (U_SUCCESS(error)) {
-                bytes.truncate(length);
-                return bytes;
+            // ISO-2022-JP has no ESC of its own: a terminal sequence goes
+            // out as it is, in ASCII, as it came in.
+            const QStringList pieces =
+                codePage.toLower() == "iso-2022-jp" ? text.split(QChar(0x1B)) : QStringList{text};
+            QByteArray bytes;
+            bool encoded = true;
+            for (qsizetype i = 0; encoded && i < pieces.size(); ++i) {
+                if (i > 0)
+                    bytes += '\x1b';
+                encoded = icuEncode(converter, pieces[i], bytes);
             }
+            ucnv_close(converter);
+            if (encoded)
+                return bytes;
         }
     }
     QStringEncoder encoder(codePage.constData());
@@ -184,6 +251,8 @@ StreamDecoder::~StreamDecoder() = default;
 QString StreamDecoder::decode(const QByteArray& chunk) {
     if (chunk.isEmpty())
         return QString();
+    if (m_icu && m_codePage.toLower() == "iso-2022-jp")
+        return decodeJis(chunk);
     if (m_icu)
         return icuDecode(m_icu.get(), chunk, false);
     QByteArray bytes = m_held.isEmpty() ? chunk : m_held + chunk;
@@ -195,9 +264,33 @@ QString StreamDecoder::decode(const QByteArray& chunk) {
     return m_decoder.decode(bytes);
 }
 
+// Terminal control sequences go round the converter as they are, so they
+// reach the escape filter whatever the shift state, and the state stays.
+QString StreamDecoder::decodeJis(const QByteArray& chunk) {
+    const QByteArray bytes = std::exchange(m_held, QByteArray()) + chunk;
+    QString text;
+    qsizetype from = 0;
+    for (qsizetype esc = bytes.indexOf('\x1b'); esc >= 0; esc = bytes.indexOf('\x1b', esc)) {
+        const qsizetype end = terminalSequenceEnd(bytes, esc);
+        if (end == 0) {
+            ++esc;
+            continue;
+        }
+        text += icuDecode(m_icu.get(), bytes.mid(from, esc - from), false);
+        if (end < 0) {
+            m_held = bytes.mid(esc);
+            return text;
+        }
+        text += QString::fromLatin1(bytes.mid(esc, end - esc));
+        from = esc = end;
+    }
+    return text + icuDecode(m_icu.get(), bytes.mid(from), false);
+}
+
 QString StreamDecoder::flush() {
     if (m_icu) {
-        const QString text = icuDecode(m_icu.get(), QByteArray(), true);
+        const QString text =
+            icuDecode(m_icu.get(), QByteArray(), true) + QString::fromLatin1(m_held);
         reset();
         return text;
     }
@@ -225,5 +318,5 @@ int StreamDecoder::heldBytes() const {
         return int(m_held.size());
     UErrorCode error = U_ZERO_ERROR;
     const int32_t held = ucnv_toUCountPending(m_icu.get(), &error);
-    return U_SUCCESS(error) ? held : 0;
+    return int(m_held.size()) + (U_SUCCESS(error) ? held : 0);
 }

@@ -23,12 +23,14 @@ inline const QByteArray EucJpCodePage = QByteArrayLiteral("EUC-JP");
 inline const QByteArray JisCodePage = QByteArrayLiteral("ISO-2022-JP");
 
 // Each call's bytes stand alone: a stateful set returns to ASCII at the end.
+// A character the Japanese sets lack (U+FFFD among them) becomes 〓.
 QByteArray encodeText(const QString& text, const QByteArray& codePage);
 QString decodeText(const QByteArray& bytes, const QByteArray& codePage);
 
 // Decodes a byte stream chunk by chunk: a character split across two chunks
 // is held back until its last byte arrives, and an invalid byte shows as
-// U+FFFD. One per connection.
+// U+FFFD. ISO-2022-JP hands terminal control sequences on unchanged in any
+// shift state. One per connection.
 class StreamDecoder {
 public:
     explicit StreamDecoder(const QByteArray& codePage);
@@ -42,6 +44,8 @@ public:
     const QByteArray& codePage() const { return m_codePage; }
 
 private:
+    QString decodeJis(const QByteArray& chunk);
+
     struct CloseConverter {
         void operator()(UConverter* converter) const;
     };
@@ -51,5 +55,7 @@ private:
     // The Japanese multibyte sets go through ICU itself: the ISO-2022-JP
     // shift state and a cut character live in the converter.
     std::unique_ptr<UConverter, CloseConverter> m_icu;
-    QByteArray m_held; // bytes of an incomplete trailing character
+    // Bytes of an incomplete trailing character, or in ISO-2022-JP of a cut
+    // terminal control sequence.
+    QByteArray m_held;
 };

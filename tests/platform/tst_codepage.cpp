@@ -74,32 +74,50 @@ void tst_codepage::invalidBytesShowAsReplacement_data() {
     QTest::addColumn<QByteArray>("codePage");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QByteArray>("logged"); // the text encoded again, as the capture log gets it
     QTest::newRow("shift-jis: bad second byte, lone trail byte") << QByteArray("windows-31j")
                                                                  << QByteArray("a\x81\x20"
                                                                                "b\xa0"
                                                                                "c")
-                                                                 << "a\uFFFD b\uFFFDc";
+                                                                 << "a\uFFFD b\uFFFDc"
+                                                                 << QByteArray("a\x81\xac b\x81\xac"
+                                                                               "c");
     QTest::newRow("euc-jp: bad second byte, stray byte") << QByteArray("EUC-JP")
                                                          << QByteArray("a\xa4\x41"
                                                                        "b\xff"
                                                                        "c")
-                                                         << "a\uFFFDAb\uFFFDc";
+                                                         << "a\uFFFDAb\uFFFDc"
+                                                         << QByteArray("a\xa2\xae"
+                                                                       "Ab\xa2\xae"
+                                                                       "c");
     QTest::newRow("iso-2022-jp: not a kanji in kanji mode")
-        << QByteArray("ISO-2022-JP") << QByteArray("\x1b$B\x21\x7f\x1b(Bz") << "\uFFFDz";
+        << QByteArray("ISO-2022-JP") << QByteArray("\x1b$B\x21\x7f\x1b(Bz") << "\uFFFDz"
+        << QByteArray("\x1b$B\x22\x2e\x1b(Bz");
+    QTest::newRow("iso-2022-jp: terminal sequences handed on in kanji mode")
+        << QByteArray("ISO-2022-JP")
+        << QByteArray("\x1b$B\x34\x41\x1b[31m\x3b\x7a\x1b(B\x1b"
+                      "7z")
+        << "\u6f22\x1b[31m\u5b57\x1b"
+           "7z"
+        << QByteArray("\x1b$B\x34\x41\x1b(B\x1b[31m\x1b$B\x3b\x7a\x1b(B\x1b"
+                      "7z");
     QTest::newRow("utf-8: cut sequence, stray byte") << QByteArray("UTF-8")
                                                      << QByteArray("a\xc3(\xff"
                                                                    "b")
-                                                     << "a\uFFFD(\uFFFDb";
+                                                     << "a\uFFFD(\uFFFDb"
+                                                     << QByteArray("a\xef\xbf\xbd(\xef\xbf\xbd"
+                                                                   "b");
     QTest::newRow("a real SUB byte stays one")
-        << QByteArray("EUC-JP") << QByteArray("\x1a") << "\x1a";
+        << QByteArray("EUC-JP") << QByteArray("\x1a") << "\x1a" << QByteArray("\x1a");
 }
 
 // Bytes not valid in the set are shown, never dropped; split anywhere, the
-// same text comes out.
+// same text comes out. Written back, a replacement is a mark the set has.
 void tst_codepage::invalidBytesShowAsReplacement() {
     QFETCH(QByteArray, codePage);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
+    QFETCH(QByteArray, logged);
     for (int cut = 0; cut <= bytes.size(); ++cut) {
         StreamDecoder decoder(codePage);
         QString decoded = decoder.decode(bytes.left(cut));
@@ -107,6 +125,7 @@ void tst_codepage::invalidBytesShowAsReplacement() {
         decoded += decoder.flush();
         QCOMPARE(decoded, expected);
     }
+    QCOMPARE(encodeText(expected, codePage), logged);
 }
 
 void tst_codepage::flushShowsHeldBytes() {
