@@ -4,11 +4,11 @@
 #include "platform/Prompts.h"
 #include "sending/HexInput.h"
 #include "sending/PacingDialog.h"
+#include "sending/SendFile.h"
 #include "serial/ISerialCtl.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -21,7 +21,7 @@ namespace {
 constexpr int CR = 13;
 constexpr int LF = 10;
 
-QString bytesText(qsizetype sent, qsizetype total) {
+QString bytesText(qint64 sent, qint64 total) {
     return QStringLiteral("%1 / %2 ﾊﾞｲﾄ").arg(sent).arg(total);
 }
 
@@ -152,17 +152,13 @@ void SendCommands::mnuSendFile_Click() {
     const FileDialogResult chosen = m_prompts.fileOpen(setup);
     if (chosen.cancelled)
         return;
-    QFile file(chosen.path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_prompts.warn(QStringLiteral("%1 を読めません: %2").arg(chosen.path, file.errorString()));
+    QString error;
+    std::unique_ptr<SendSource> file = openSendFile(chosen.path, &error);
+    if (!file) {
+        m_prompts.warn(error);
         return;
     }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        m_prompts.warn(QStringLiteral("%1 を読めません: %2").arg(chosen.path, file.errorString()));
-        return;
-    }
-    start(*m_serialPort, std::move(bytes), QFileInfo(chosen.path).fileName());
+    start(*m_serialPort, std::move(file), QFileInfo(chosen.path).fileName());
 }
 
 void SendCommands::mnuSendHex_Click() {
@@ -180,7 +176,7 @@ void SendCommands::mnuSendHex_Click() {
         text = *reply;
         const HexInput parsed = parseHexInput(text);
         if (parsed.ok) {
-            start(*m_serialPort, parsed.bytes, QStringLiteral("16進のﾊﾞｲﾄ"));
+            start(*m_serialPort, bytesSource(parsed.bytes), QStringLiteral("16進のﾊﾞｲﾄ"));
             return;
         }
         // Refused: nothing is sent, and the text comes back for mending.
@@ -241,13 +237,13 @@ bool SendCommands::paste(const QString& text, const std::function<void(int)>& ty
         return false;
     m_typingPort->type = type;
     m_typingPort->reset();
-    start(*m_typingPort, typed.toUtf8(), QStringLiteral("貼り付け"));
+    start(*m_typingPort, bytesSource(typed.toUtf8()), QStringLiteral("貼り付け"));
     return true;
 }
 
-void SendCommands::start(SendPort& port, QByteArray bytes, const QString& what) {
+void SendCommands::start(SendPort& port, std::unique_ptr<SendSource> source, const QString& what) {
     m_what = what;
-    if (!m_sender.start(port, std::move(bytes), m_pacing))
+    if (!m_sender.start(port, std::move(source), m_pacing))
         return;
     qApp->installEventFilter(this);
     fraSend->show();
@@ -273,13 +269,17 @@ void SendCommands::portClosed() {
     refresh();
 }
 
-void SendCommands::showProgress(qsizetype sent, qsizetype total) {
+void SendCommands::showProgress(qint64 sent, qint64 total) {
     lblSend->setText(QStringLiteral("%1 を送信中 %2").arg(m_what, bytesText(sent, total)));
-    barSend->setMaximum(int(std::min<qsizetype>(total, INT_MAX)));
-    barSend->setValue(int(std::min<qsizetype>(sent, INT_MAX)));
+    // The bar counts in int: a file past 2 GiB is shown in larger units.
+    int shift = 0;
+    while ((total >> shift) > INT_MAX)
+        ++shift;
+    barSend->setMaximum(int(total >> shift));
+    barSend->setValue(int(std::min(sent, total) >> shift));
 }
 
-void SendCommands::finished(SendEngine::End end, qsizetype sent, qsizetype total,
+void SendCommands::finished(SendEngine::End end, qint64 sent, qint64 total,
                             const QString& failure) {
     qApp->removeEventFilter(this);
     barSend->hide();

@@ -54,7 +54,7 @@ public:
     bool paste(const QString& text, const std::function<void(int)>& type);
     bool busy() const { return m_sender.busy(); }
     // Bytes of the running or last send that have left the port's queue.
-    qsizetype sent() const { return m_sender.sent(); }
+    qint64 sent() const { return m_sender.sent(); }
     void stop();
     // The program ends: a running send stops and says how far it got.
     void stopForExit();
@@ -65,10 +65,10 @@ public:
 private:
     class SerialPort;
     class TypingPort;
-    void start(SendPort& port, QByteArray bytes, const QString& what);
+    void start(SendPort& port, std::unique_ptr<SendSource> source, const QString& what);
     void portClosed();
-    void showProgress(qsizetype sent, qsizetype total);
-    void finished(SendEngine::End end, qsizetype sent, qsizetype total, const QString& failure);
+    void showProgress(qint64 sent, qint64 total);
+    void finished(SendEngine::End end, qint64 sent, qint64 total, const QString& failure);
     bool eventFilter(QObject* watched, QEvent* event) override;
     template <class Step> bool attempt(Step&& step);
 

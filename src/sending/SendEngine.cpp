@@ -6,9 +6,35 @@
 #include <algorithm>
 #include <utility>
 
-void SendEngine::start(SendPort& port, QByteArray data, const Pacing& pacing) {
+namespace {
+
+class BytesSource : public SendSource {
+public:
+    explicit BytesSource(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+    qint64 size() const override { return m_bytes.size(); }
+    QByteArray read(qint64 max) override {
+        const QByteArray piece = m_bytes.mid(m_pos, max);
+        m_pos += piece.size();
+        return piece;
+    }
+
+private:
+    QByteArray m_bytes;
+    qsizetype m_pos = 0;
+};
+
+} // namespace
+
+std::unique_ptr<SendSource> bytesSource(QByteArray bytes) {
+    return std::make_unique<BytesSource>(std::move(bytes));
+}
+
+void SendEngine::start(SendPort& port, std::unique_ptr<SendSource> source, const Pacing& pacing) {
     m_port = &port;
-    m_data = std::move(data);
+    m_source = std::move(source);
+    m_total = m_source->size();
+    m_data.clear();
+    m_sourceDone = false;
     m_pacing = pacing.clamped();
     m_active = true;
     m_end = End::None;
@@ -19,6 +45,27 @@ void SendEngine::start(SendPort& port, QByteArray data, const Pacing& pacing) {
     m_echoSeen = false;
 }
 
+// Keeps more than a piece at hand while the source lasts: whether a CR ends
+// a line depends on the byte after it.
+bool SendEngine::fill() {
+    if (m_sourceDone || m_data.size() - m_pos > chunk)
+        return true;
+    m_data.remove(0, m_pos);
+    m_pos = 0;
+    try {
+        while (!m_sourceDone && m_data.size() <= chunk) {
+            const QByteArray more = m_source->read(2 * chunk - m_data.size());
+            m_sourceDone = more.isEmpty();
+            m_data += more;
+        }
+    } catch (const Failure& failure) {
+        m_failure = failure.description();
+        finish(End::Failed);
+        return false;
+    }
+    return true;
+}
+
 void SendEngine::observe(int pending) {
     m_sent = std::max(m_sent, m_written - std::max(pending, 0));
 }
@@ -26,6 +73,8 @@ void SendEngine::observe(int pending) {
 void SendEngine::finish(End end) {
     m_active = false;
     m_end = end;
+    m_source.reset();
+    m_data = QByteArray();
 }
 
 int SendEngine::run() {
@@ -36,6 +85,8 @@ int SendEngine::run() {
     for (;;) {
         switch (m_phase) {
         case Phase::Write: {
+            if (!fill())
+                return -1;
             if (m_pos == m_data.size()) {
                 if (pending > 0)
                     return pollMs;
@@ -111,10 +162,10 @@ Sender::Sender(const Clock& clock, QObject* parent)
     connect(&m_timer, &QTimer::timeout, this, &Sender::tick);
 }
 
-bool Sender::start(SendPort& port, QByteArray data, const Pacing& pacing) {
+bool Sender::start(SendPort& port, std::unique_ptr<SendSource> source, const Pacing& pacing) {
     if (m_engine.active())
         return false;
-    m_engine.start(port, std::move(data), pacing);
+    m_engine.start(port, std::move(source), pacing);
     m_lastProgress = -1;
     emit progress(0, m_engine.total());
     m_timer.start(0);

@@ -7,8 +7,10 @@
 #include <QAction>
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtTest>
+#include <sys/stat.h>
 
 // The port menu's sending items over the real component and a scripted driver.
 class tst_sendcommands : public QObject {
@@ -21,6 +23,8 @@ private slots:
     void rtsItem();
     void stopping_data();
     void stopping();
+    void notAFile_data();
+    void notAFile();
 
 private:
     std::unique_ptr<TestSerial> serial;
@@ -84,23 +88,26 @@ void tst_sendcommands::rtsItem() {
 
 void tst_sendcommands::stopping_data() {
     QTest::addColumn<QString>("how");
+    QTest::addColumn<qint64>("size");
     QTest::addColumn<QString>("said"); // the end's text, or the box's
-    QTest::newRow("Esc") << "esc"
-                         << "の送信を中止しました (1000 / 100000 ﾊﾞｲﾄ)";
-    QTest::newRow("stop button") << "button"
+    QTest::newRow("Esc") << "esc" << qint64(100000) << "の送信を中止しました (1000 / 100000 ﾊﾞｲﾄ)";
+    QTest::newRow("stop button") << "button" << qint64(100000)
                                  << "の送信を中止しました (1000 / 100000 ﾊﾞｲﾄ)";
-    QTest::newRow("port closed") << "close"
+    QTest::newRow("port closed") << "close" << qint64(100000)
                                  << "の送信はﾎﾟｰﾄが閉じて終わりました (1000 / 100000 ﾊﾞｲﾄ)。";
+    QTest::newRow("5 GiB file: read as the line takes it")
+        << "button" << (qint64(5) << 30) << "の送信を中止しました (1000 / 5368709120 ﾊﾞｲﾄ)";
 }
 
 // The device holds the line after 1000 bytes; the send ends, says how far it
 // got, and nothing more goes out once the device lets go.
 void tst_sendcommands::stopping() {
     QFETCH(QString, how);
+    QFETCH(qint64, size);
     QFETCH(QString, said);
     QTemporaryFile file;
     QVERIFY(file.open());
-    file.write(QByteArray(100000, 'x'));
+    QVERIFY(file.resize(size)); // sparse: no disk is used
     file.close();
     FileDialogResult chosen;
     chosen.path = file.fileName();
@@ -123,6 +130,29 @@ void tst_sendcommands::stopping() {
         QVERIFY2(prompts.lastMessageText().endsWith(said), qPrintable(prompts.lastMessageText()));
     else
         QVERIFY2(commands->lblSend->text().endsWith(said), qPrintable(commands->lblSend->text()));
+}
+
+// What has no end to read up to is refused by name, before anything waits on it.
+void tst_sendcommands::notAFile_data() {
+    QTest::addColumn<QString>("path");
+    QTest::newRow("FIFO without a writer") << "fifo";
+    QTest::newRow("endless device") << "/dev/zero";
+}
+
+void tst_sendcommands::notAFile() {
+    QFETCH(QString, path);
+    QTemporaryDir dir;
+    if (path == QLatin1String("fifo")) {
+        path = dir.filePath(path);
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    }
+    FileDialogResult chosen;
+    chosen.path = path;
+    prompts.fileAnswers = {chosen};
+    commands->mnuSendFile->trigger();
+    QVERIFY(!commands->busy());
+    QVERIFY2(prompts.lastMessageText() == path + " は通常のﾌｧｲﾙではないため送信できません。",
+             qPrintable(prompts.lastMessageText()));
 }
 
 QTEST_MAIN(tst_sendcommands)

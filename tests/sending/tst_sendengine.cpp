@@ -101,19 +101,34 @@ void tst_sendengine::timeline() {
 }
 
 // A device that said stop holds the queue: the send neither piles up output
-// nor loses or repeats any when the device says go.
+// nor reads its source ahead, and loses or repeats nothing when the device
+// says go.
 void tst_sendengine::heldBackByFlowControl() {
     QByteArray data;
     for (int i = 0; i < 100000; ++i)
         data += char(i * 7);
+    struct CountingSource : SendSource {
+        std::unique_ptr<SendSource> bytes;
+        qint64 taken = 0;
+        qint64 size() const override { return bytes->size(); }
+        QByteArray read(qint64 max) override {
+            const QByteArray piece = bytes->read(max);
+            taken += piece.size();
+            return piece;
+        }
+    };
+    auto source = std::make_unique<CountingSource>();
+    source->bytes = bytesSource(data);
+    const CountingSource& counted = *source;
     ManualClock clock;
     QueuePort port;
     port.clock = &clock;
     SendEngine engine(clock);
-    engine.start(port, data, Pacing());
+    engine.start(port, std::move(source), Pacing());
     for (int i = 0; i < 100; ++i)
         QCOMPARE(engine.run(), SendEngine::pollMs);
     QVERIFY(port.queue.size() < SendEngine::lowWater + SendEngine::chunk);
+    QVERIFY(counted.taken <= port.queue.size() + 2 * SendEngine::chunk);
     while (engine.run() >= 0)
         port.drain(1000);
     QCOMPARE(port.line, data);
