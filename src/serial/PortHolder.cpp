@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,22 +73,38 @@ QList<ProcessRef> portHolders(const QString& devicePath, const SystemPaths& path
     flockHolders(st, paths, found);
     if (!found.isEmpty())
         return found; // the costly part is for holders that do not flock
-    // The node each descriptor leads to, whatever name it was opened by.
     for (const long pid : processIds(paths)) {
-        DIR* fds = ::opendir(QFile::encodeName(paths.proc + QStringLiteral("/%1/fd").arg(pid)));
-        if (!fds)
-            continue;
-        while (const dirent* entry = ::readdir(fds)) {
-            struct stat target {};
-            if (entry->d_name[0] != '.' &&
-                ::fstatat(::dirfd(fds), entry->d_name, &target, 0) == 0 &&
-                S_ISCHR(target.st_mode) && target.st_rdev == st.st_rdev) {
-                addOnce(found, pid, paths);
-                break;
-            }
-        }
-        ::closedir(fds);
+        if (holdsDevice(pid, device, st, paths.proc).value_or(false))
+            addOnce(found, pid, paths);
     }
+    return found;
+}
+
+std::optional<bool> holdsDevice(long pid, const QString& device, const struct stat& node,
+                                const QString& proc) {
+    DIR* fds = ::opendir(QFile::encodeName(proc + QStringLiteral("/%1/fd").arg(pid)));
+    if (!fds)
+        return std::nullopt;
+    const QByteArray name = QFile::encodeName(device);
+    bool found = false;
+    while (const dirent* entry = ::readdir(fds)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        char target[PATH_MAX];
+        const ssize_t length = ::readlinkat(::dirfd(fds), entry->d_name, target, sizeof target);
+        if (length <= 0)
+            continue;
+        const QByteArray text(target, length);
+        // The same node under another name, looked at only in /dev: a
+        // target elsewhere can be a network mount that never answers.
+        struct stat other {};
+        found = text == name || (text.startsWith("/dev/") && S_ISCHR(node.st_mode) &&
+                                 ::fstatat(::dirfd(fds), entry->d_name, &other, 0) == 0 &&
+                                 S_ISCHR(other.st_mode) && other.st_rdev == node.st_rdev);
+        if (found)
+            break;
+    }
+    ::closedir(fds);
     return found;
 }
 

@@ -1,5 +1,7 @@
 #include "serial/PortLock.h"
 
+#include "serial/PortHolder.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <cerrno>
@@ -114,6 +116,8 @@ PortLock::Result PortLock::acquire(const QString& devicePath) {
         return result;
     const QString name = lockFileName(device);
     const long self = long(::getpid());
+    struct stat node {};
+    ::stat(QFile::encodeName(device).constData(), &node);
 
     for (const QString& dir : m_dirs) {
         const QString path = dir + QLatin1Char('/') + name;
@@ -137,12 +141,20 @@ PortLock::Result PortLock::acquire(const QString& devicePath) {
             result.content = content;
             return result;
         }
-        // A process that started after the lock was written reuses a dead
-        // owner's pid (boot time is whole seconds, hence the margin). A lock
-        // naming us is another object's in this process: we never keep ours
-        // across an acquire.
-        const double started = processAlive(pid) ? processStart(pid, m_proc) : 0;
-        if (started < 0 || (started > 0 && started <= written + 2)) {
+        // A lock naming us is another object's in this process: we never
+        // keep ours across an acquire. Another live pid was reused since a
+        // dead owner wrote the file only if its process started after that
+        // (boot time is whole seconds, hence the margin) and has no
+        // descriptor on the device: a clock step moves the start times, so
+        // time alone never decides.
+        bool live = pid == self;
+        if (!live && processAlive(pid)) {
+            const double started = processStart(pid, m_proc);
+            const std::optional<bool> holds =
+                started > written + 2 ? holdsDevice(pid, device, node, m_proc) : true;
+            live = !holds || *holds;
+        }
+        if (live) {
             result.outcome = Outcome::HeldByLive;
             result.pid = pid;
             return result;

@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/sysmacros.h>
@@ -233,7 +235,8 @@ private slots:
 
     void lockFiles_data() {
         // %LIVE%, %DEAD%, %SELF% stand for pids; %REUSED% for a live one that
-        // started after the file was written.
+        // started after the file was written, %HOLDER% for one that also has
+        // the device open; %SELF% too started after it.
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("inSecondDir");
         QTest::addColumn<int>("outcome");
@@ -246,10 +249,12 @@ private slots:
             << QByteArray("%LIVE%\nminicom\nhost\n") << true << int(O::HeldByLive) << false;
         QTest::newRow("stale lock of a dead process is taken over")
             << QByteArray("%DEAD%\n") << false << int(O::Taken) << true;
-        QTest::newRow("our own pid, another object's")
+        QTest::newRow("our own pid, another object's, whatever the clock")
             << QByteArray("%SELF%\n") << false << int(O::HeldByLive) << false;
         QTest::newRow("pid reused since the lock was written")
             << QByteArray("%REUSED%\n") << false << int(O::Taken) << true;
+        QTest::newRow("clock stepped: started after the lock, holds the device")
+            << QByteArray("%HOLDER%\n") << false << int(O::HeldByLive) << false;
         QTest::newRow("empty file") << QByteArray("", 0) << false << int(O::NotAPid) << false;
         QTest::newRow("a word") << QByteArray("minicom\n") << false << int(O::NotAPid) << false;
         QTest::newRow("negative") << QByteArray("       -12\n") << false << int(O::NotAPid)
@@ -275,13 +280,26 @@ private slots:
         const QString name = lockFileName(QFileInfo(device).canonicalFilePath());
         const QString lockPath = (inSecondDir ? var : run) + "/" + name;
         const long live = long(getppid()), dead = deadPid(), self = long(getpid());
+        const bool startedLater = content.contains("%REUSED%") || content.contains("%HOLDER%") ||
+                                  content.contains("%SELF%");
+        QProcess holder;
+        if (content.contains("%HOLDER%")) {
+            holder.setStandardInputFile(device);
+            holder.start("sleep", {"60"});
+            QVERIFY(holder.waitForStarted());
+        }
+        const auto stopHolder = qScopeGuard([&] {
+            holder.kill();
+            holder.waitForFinished();
+        });
         content.replace("%LIVE%", QByteArray::number(qlonglong(live)).rightJustified(10, ' '))
             .replace("%DEAD%", QByteArray::number(qlonglong(dead)))
             .replace("%SELF%", QByteArray::number(qlonglong(self)))
-            .replace("%REUSED%", QByteArray::number(qlonglong(live)));
+            .replace("%REUSED%", QByteArray::number(qlonglong(live)))
+            .replace("%HOLDER%", QByteArray::number(holder.processId()));
         if (!content.isNull())
             QVERIFY(writeFile(lockPath, content));
-        if (QTest::currentDataTag() == QByteArray("pid reused since the lock was written")) {
+        if (startedLater) {
             QFile file(lockPath);
             QVERIFY(file.open(QIODevice::ReadWrite));
             QVERIFY(file.setFileTime(QDateTime(QDate(2001, 1, 1), QTime(0, 0)),
@@ -347,7 +365,10 @@ private slots:
         QTest::addColumn<QString>("holders");
         QTest::newRow("flock holder named: descriptors not scanned")
             << QStringList{"100:/dev/null", "200:/dev/null"} << true << "100";
-        QTest::newRow("the node under another name") << QStringList{"200:alias"} << false << "200";
+        QTest::newRow("named by its path, without flock")
+            << QStringList{"200:/dev/null"} << false << "200";
+        QTest::newRow("a target outside /dev is not followed")
+            << QStringList{"200:alias"} << false << "";
         QTest::newRow("another device") << QStringList{"300:/dev/zero"} << false << "";
     }
     void holdersOfADevice() {
