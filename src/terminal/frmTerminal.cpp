@@ -8,6 +8,7 @@
 #include "screen/FindBar.h"
 #include "screen/ScreenControls.h"
 #include "screen/TerminalView.h"
+#include "script/ScriptCommands.h"
 #include "sending/SendCommands.h"
 #include "serial/ISerialCtl.h"
 #include "settings/PortSettings.h"
