@@ -110,11 +110,11 @@ void PortSession::close() {
     m_hasModemLines = m_hasCounters = false;
 }
 
-QByteArray PortSession::take(int most, qint64* readMs) {
+QByteArray PortSession::take(int most, ReadSpans* reads) {
     QByteArray taken;
-    const qint64 firstMs = m_inTimes.take(most == 0 ? long(m_in.size()) : long(most));
-    if (readMs)
-        *readMs = firstMs;
+    const ReadSpans spans = m_inTimes.take(most == 0 ? long(m_in.size()) : long(most));
+    if (reads)
+        *reads = spans;
     if (most == 0 || most >= m_in.size()) {
         taken = std::exchange(m_in, QByteArray());
     } else {
@@ -134,8 +134,7 @@ void PortSession::onReceived() {
     // A bounded share per round, so a flood does not hold the event loop.
     const long room = std::max(receiveLimit - long(m_in.size()), 0L);
     const SerialReader::Batch batch = m_reader->take(std::min(room, takeSize));
-    if (!batch.bytes.isEmpty())
-        consume(batch.bytes.constData(), long(batch.bytes.size()), batch.readMs);
+    consume(batch.bytes, batch.reads);
     if (batch.ended) {
         lose(batch.error);
     } else if (batch.more && m_in.size() >= receiveLimit) {
@@ -160,8 +159,15 @@ void PortSession::stopReading() {
     m_reader->stop();
     const SerialReader::Batch rest = m_reader->take(queueLimit);
     m_reader.reset();
-    if (!rest.bytes.isEmpty())
-        consume(rest.bytes.constData(), long(rest.bytes.size()), rest.readMs);
+    consume(rest.bytes, rest.reads);
+}
+
+void PortSession::consume(const QByteArray& bytes, const ReadSpans& reads) {
+    forEachRead(bytes, reads, QDateTime::currentMSecsSinceEpoch(),
+                [this](const QByteArray& part, qint64 readMs) {
+                    if (!part.isEmpty())
+                        consume(part.constData(), long(part.size()), readMs);
+                });
 }
 
 void PortSession::consume(const char* data, long size, qint64 readMs) {

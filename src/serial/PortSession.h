@@ -79,9 +79,8 @@ public:
 
     // The receive buffer; it stays readable while closed.
     const QByteArray& input() const { return m_in; }
-    // Removes up to `most` bytes (all for 0); `readMs` gets when the first
-    // of them was read (ms since the epoch, 0 when unknown).
-    QByteArray take(int most, qint64* readMs = nullptr);
+    // Removes up to `most` bytes (all for 0); `reads` gets when they were read.
+    QByteArray take(int most, ReadSpans* reads = nullptr);
     void clearInput() {
         m_in.clear();
         m_inTimes.clear();
@@ -105,6 +104,7 @@ private:
     void stopReading();
     void onWritable();
     void onPoll();
+    void consume(const QByteArray& bytes, const ReadSpans& reads);
     void consume(const char* data, long size, qint64 readMs);
     void pollModemLines();
     void pollCounters();
