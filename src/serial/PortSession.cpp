@@ -4,6 +4,7 @@
 #include "serial/TermiosHelpers.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -17,9 +18,6 @@ constexpr int pollInterval = 30;
 // What is still read from a line that has gone, after the reader stopped.
 constexpr long finalReadSize = 64 * 1024;
 constexpr int finalReads = 4;
-// Taken into the receive buffer per event-loop round.
-constexpr long takeSize = 64 * 1024;
-
 } // namespace
 
 PortSession::PortSession(std::unique_ptr<SerialBackend> backend, std::unique_ptr<PortLock> lock,
@@ -129,11 +127,14 @@ QByteArray PortSession::take(int most, ReadSpans* reads) {
 }
 
 void PortSession::onReceived() {
+    m_takePending = false;
     if (!m_reader)
         return; // posted before the port closed
+    QElapsedTimer handled;
+    handled.start();
     // A bounded share per round, so a flood does not hold the event loop.
     const long room = std::max(receiveLimit - long(m_in.size()), 0L);
-    const SerialReader::Batch batch = m_reader->take(std::min(room, takeSize));
+    const SerialReader::Batch batch = m_reader->take(std::min(room, m_share.next()));
     consume(batch.bytes, batch.reads);
     if (batch.ended) {
         lose(batch.error);
@@ -146,10 +147,13 @@ void PortSession::onReceived() {
         takeLater();
     }
     m_owner.deliver();
+    m_share.took(long(batch.bytes.size()), handled.nsecsElapsed());
 }
 
+// Also called on the reader's thread.
 void PortSession::takeLater() {
-    QMetaObject::invokeMethod(this, &PortSession::onReceived, Qt::QueuedConnection);
+    if (!m_takePending.exchange(true))
+        QMetaObject::invokeMethod(this, &PortSession::onReceived, Qt::QueuedConnection);
 }
 
 // Stops the reader thread; what it read is received all the same.

@@ -4,9 +4,11 @@
 #include "serial/PortLock.h"
 #include "serial/SerialBackend.h"
 #include "serial/SerialReader.h"
+#include "serial/ShareBudget.h"
 
 #include <QByteArray>
 #include <QObject>
+#include <atomic>
 #include <memory>
 
 class QSocketNotifier;
@@ -115,6 +117,10 @@ private:
     std::unique_ptr<PortLock> m_lock;
     Owner& m_owner;
     std::unique_ptr<SerialReader> m_reader;
+    // One hand-over waits in the event queue at most: a pass of the event
+    // loop then takes one share, and timers and input get their turn between.
+    std::atomic<bool> m_takePending{false};
+    ShareBudget m_share;
     QSocketNotifier* m_writeNotifier = nullptr;
     QTimer* m_pollTimer = nullptr;
 
