@@ -3,8 +3,8 @@
 // key to wire (an X key event to the byte readable on the pty), and how far a
 // line's stamp is from the device's write. Each idle and during 8 MiB floods.
 // Needs an X server with XTest (bench/run_latency_bench.sh starts Xvfb).
-//   latency_bench [samples] [--hex | --colour]
-// --hex shows hex rows (nothing to see on screen or in the log by marker);
+//   bench/run_latency_bench.sh build-bench 40 latency_bench [--hex | --colour]
+// --hex shows hex rows (a marker is seen only where one row holds it whole);
 // --colour floods coloured lines with escape interpretation on.
 #include "BenchSupport.h"
 
