@@ -9,10 +9,10 @@
 // then holds the same plain lines. The producer is a child process
 // writing the master at full speed, so the CPU figures are the terminal's.
 #include "BenchSupport.h"
-#include "datapath/TerminalEdit.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
+#include "screen/TerminalView.h"
 #include "serial/SerialCtl.h"
 #include "terminal/frmTerminal.h"
 
