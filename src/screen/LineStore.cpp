@@ -223,6 +223,16 @@ void LineStore::reopenFrom(qint64 pos) {
 }
 
 void LineStore::setSelStyledText(const StyledText& text) {
+    if (m_committed > 0 && m_selStart <= m_frontPos && m_selEnd >= endPos()) {
+        // All of it replaced: nothing to reopen, and numbers go on.
+        m_firstLine += m_committed;
+        m_chunks.clear();
+        m_skip = 0;
+        m_committed = 0;
+        m_frontCut = 0;
+        m_tail = StyledText();
+        m_tailPos = m_selStart = m_selEnd = m_frontPos;
+    }
     reopenFrom(m_selStart);
     const qsizetype a = m_selStart - m_tailPos;
     const qsizetype b = m_selEnd - m_tailPos;
