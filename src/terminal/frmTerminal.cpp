@@ -14,6 +14,7 @@
 #include "terminal/ConnectTime.h"
 #include "terminal/ShutdownWait.h"
 #include "terminal/WindowParts.h"
+#include "transfer/TransferController.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -74,6 +75,7 @@ frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* st
     composeMenus();
 
     m_session = std::make_unique<TerminalSession>(*txtTerm, *this, SerialCtl1->codePage());
+    m_transfer->attach(*m_session);
     connectSignals();
 
     m_client->installEventFilter(this);
@@ -271,6 +273,7 @@ void frmTerminal::Form_Unload(bool& Cancel) {
     }
     m_unloading = true;
     m_send->stopForExit();
+    m_transfer->stopForExit();
 
     bool open = false;
     PendingFailure reading;

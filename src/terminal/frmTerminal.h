@@ -25,6 +25,7 @@ class QToolBar;
 class SendCommands;
 class SettingsStore;
 class TerminalEdit;
+class TransferController;
 
 // The main window. The services are the caller's and must outlive it.
 class frmTerminal : public QMainWindow, public DataPathHost {
@@ -201,6 +202,7 @@ private:
     bool m_wasOpen = false;
     std::unique_ptr<TerminalSession> m_session;
     SendCommands* m_send = nullptr;
+    TransferController* m_transfer = nullptr;
     bool m_loaded = false;
     bool m_unloading = false;
     bool m_ended = false;
