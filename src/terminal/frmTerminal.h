@@ -22,6 +22,7 @@ class QLabel;
 class QMenu;
 class QStatusBar;
 class QToolBar;
+class ScriptCommands;
 class SendCommands;
 class SettingsStore;
 class TerminalEdit;
@@ -169,6 +170,7 @@ private:
     void composePortMenu();
     void composeSerialCtlMenu();
     void composeViewMenu();
+    void composeScriptMenu();
     // A handler of nullptr leaves the item unwired.
     QMenu* addMenu(QMenu* parent, const char* name, const char* caption);
     QAction* addItem(QMenu* menu, const char* name, const char* caption,
@@ -201,6 +203,8 @@ private:
     CaptureLog m_rawLog;
     bool m_wasOpen = false;
     std::unique_ptr<TerminalSession> m_session;
+    // After the session: a running script leaves it before it goes.
+    std::unique_ptr<ScriptCommands> m_script;
     SendCommands* m_send = nullptr;
     TransferController* m_transfer = nullptr;
     bool m_loaded = false;
