@@ -22,6 +22,7 @@
 #include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>

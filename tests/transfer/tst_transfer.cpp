@@ -9,17 +9,20 @@
 #include "Waiting.h"
 
 #include "datapath/StringTextTarget.h"
+#include "datapath/TerminalEdit.h"
 #include "platform/Clock.h"
 #include "platform/SettingsStore.h"
 #include "sending/SendCommands.h"
 #include "sending/SerialSendPort.h"
 #include "serial/SerialCtl.h"
+#include "terminal/frmTerminal.h"
 #include "transfer/ReceiveFolder.h"
 #include "transfer/TransferController.h"
 
 #include <QAction>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QMenu>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -211,6 +214,27 @@ private slots:
         QCOMPARE(rig.session.takeover(), nullptr);
         QVERIFY2(rig.term.Text().contains(send ? "を送信しました" : "f (1).bin を受信しました"),
                  qPrintable(rig.term.Text()));
+        QVERIFY(rig.serial.PortOpen());
+    }
+
+    // From the real window's menu: the port stays open and the terminal
+    // says how the transfer ended.
+    void fromTheWindow() {
+        Rig rig; // only its pty, folders and services: the window reads the port
+        QObject::disconnect(&rig.serial, &ISerialCtl::OnComm, nullptr, nullptr);
+        frmTerminal w(&rig.serial, &rig.prompts, &rig.store, &rig.clock);
+        w.show();
+        w.mnuOpen_Click();
+        QVERIFY(rig.serial.PortOpen());
+        writeRandom(rig.path("f.bin"), 100000, 5);
+        Device dev(rig.pty, rig.path("device"), "rz -b -y");
+        rig.answerFile(rig.path("f.bin"));
+        auto* menu = w.findChild<QMenu*>("mnuTransfer");
+        QVERIFY(menu);
+        QMetaObject::invokeMethod(menu, "aboutToShow");
+        w.findChild<QAction*>("mnuSendZ")->trigger();
+        QVERIFY(runFor(30000, [&] { return w.txtTerm->Text().contains("を送信しました"); }));
+        QCOMPARE(sha256(rig.path("device/f.bin")), sha256(rig.path("f.bin")));
         QVERIFY(rig.serial.PortOpen());
     }
 
