@@ -9,9 +9,9 @@
 #include "Waiting.h"
 
 #include "datapath/StringTextTarget.h"
-#include "datapath/TerminalEdit.h"
 #include "platform/Clock.h"
 #include "platform/SettingsStore.h"
+#include "screen/TerminalView.h"
 #include "sending/SendCommands.h"
 #include "sending/SerialSendPort.h"
 #include "serial/SerialCtl.h"
