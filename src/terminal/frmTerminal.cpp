@@ -6,6 +6,7 @@
 #include "platform/Failure.h"
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
+#include "script/ScriptCommands.h"
 #include "sending/SendCommands.h"
 #include "serial/ISerialCtl.h"
 #include "settings/PortSettings.h"

@@ -22,6 +22,7 @@ class QLabel;
 class QMenu;
 class QStatusBar;
 class QToolBar;
+class ScriptCommands;
 class SendCommands;
 class SettingsStore;
 class TerminalEdit;
@@ -168,6 +169,7 @@ private:
     void composePortMenu();
     void composeSerialCtlMenu();
     void composeViewMenu();
+    void composeScriptMenu();
     // A handler of nullptr leaves the item unwired.
     QMenu* addMenu(QMenu* parent, const char* name, const char* caption);
     QAction* addItem(QMenu* menu, const char* name, const char* caption,
@@ -200,6 +202,8 @@ private:
     CaptureLog m_rawLog;
     bool m_wasOpen = false;
     std::unique_ptr<TerminalSession> m_session;
+    // After the session: a running script leaves it before it goes.
+    std::unique_ptr<ScriptCommands> m_script;
     SendCommands* m_send = nullptr;
     bool m_loaded = false;
     bool m_unloading = false;

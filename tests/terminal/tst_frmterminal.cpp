@@ -170,7 +170,10 @@ void tst_frmTerminal::composition_data() {
     row("bar heights", size({w.tbrToolBar->height(), w.sbrStatus->height()}),
         size({w.twips(390), w.twips(315)}));
     row("menu bar", describe(w.menuBar()->actions()),
-        "mnuFile ﾌｧｲﾙ(&F); mnuPort 通信ﾎﾟｰﾄ(&C); mnuSerialCtl SerialCtl(&M); mnuView 表示(&V)");
+        "mnuFile ﾌｧｲﾙ(&F); mnuPort 通信ﾎﾟｰﾄ(&C); mnuSerialCtl SerialCtl(&M); mnuView 表示(&V); "
+        "mnuScript ｽｸﾘﾌﾟﾄ(&S)");
+    row("script menu", describe(w.findChild<QMenu*>("mnuScript")->actions()),
+        "mnuScriptRun 実行(&R)... [disabled]; mnuScriptStop 中止(&T) [disabled]");
     row("file menu", describe(w.mnuFile->actions()),
         "mnuOpenLog ﾛｸﾞ ﾌｧｲﾙを開く(&O)...; mnuCloseLog ﾛｸﾞ ﾌｧｲﾙを閉じる(&C) [disabled]; "
         "mnuRawLog 生ﾃﾞｰﾀを記録(&R)... [unchecked]; M3 -; "
