@@ -171,6 +171,9 @@ QString RemoteBackend::explain(int error) const {
     if (m_link) {
         const std::lock_guard<std::mutex> lock(m_link->mutex);
         ended = m_link->ended ? m_link->error : 0;
+        // On a live connection only a question can time out.
+        if (!ended && error == ETIMEDOUT)
+            return QStringLiteral("サーバー %1 が応答しません。").arg(m_target.hostPort());
     }
     // A loss reads as the link's reason, whichever call noticed it.
     const int lost = ended ? ended : m_explainedError;
