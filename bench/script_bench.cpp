@@ -1,7 +1,8 @@
 // A script answering the device, in the real window: the device writes
 // "ping", the script's expect("ping") then send("pong\r"); printed is the time
 // from the device's write to the pong readable on the pty, idle and while the
-// device floods the display between prompts. "soak" runs 100,000 rounds in one
+// device floods the display between prompts (at a fast line's pace, and in a
+// burst as fast as the pty takes it). "soak" runs 100,000 rounds in one
 // script and prints the memory at its start and end. Needs an X server
 // (bench/run_latency_bench.sh BUILD ROUNDS script_bench starts Xvfb).
 #include "BenchSupport.h"
@@ -53,21 +54,28 @@ bool awaitPong(int master, QByteArray& pending) {
     return true;
 }
 
-// `rounds` prompts `gapMs` apart; with `floodMs`, flood lines fill that long
-// of each gap. Returns the latencies; a lost answer counts in `lost`.
-std::vector<double> playDevice(int master, int rounds, int gapMs, int floodMs, long& lost) {
+// `rounds` prompts, each after `gapMs`; the device writes `floodBytes` of
+// numbered lines before each prompt, spread over the gap (a line's pace) or
+// all at once as fast as the pty takes them. Returns the latencies; an answer
+// that does not come counts in `lost`.
+std::vector<double> playDevice(int master, int rounds, int gapMs, long floodBytes, bool burst,
+                               long& lost) {
     std::vector<double> out;
-    std::vector<char> chunk(4000);
+    const long lines = floodBytes / bench::lineLength;
+    const int pieces = burst || gapMs <= 0 ? 1 : gapMs;
+    std::vector<char> chunk(size_t(lines / pieces + 1) * bench::lineLength);
     long line = 1;
     QByteArray pending;
     for (int i = 0; i < rounds; ++i) {
-        const auto floodEnd = Steady::now() + std::chrono::milliseconds(floodMs);
-        while (floodMs > 0 && Steady::now() < floodEnd) {
-            for (size_t at = 0; at + bench::lineLength <= chunk.size(); at += bench::lineLength)
-                bench::formatLine(chunk.data() + at, line++);
-            writeAll(master, chunk.data(), chunk.size());
+        for (int piece = 0; piece < pieces; ++piece) {
+            const long count = lines / pieces;
+            for (long at = 0; at < count; ++at)
+                bench::formatLine(chunk.data() + at * bench::lineLength, line++);
+            writeAll(master, chunk.data(), size_t(count) * bench::lineLength);
+            if (!burst && gapMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(gapMs / pieces));
         }
-        if (gapMs > 0)
+        if (burst && gapMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
         const auto wrote = Steady::now();
         writeAll(master, "ping", 4);
@@ -123,6 +131,7 @@ template <class Device> void alongside(Device&& device) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures show while the next run goes on
     const bool soak = argc > 2 && std::strcmp(argv[2], "soak") == 0;
     const int rounds = argc > 1 ? std::max(100, std::atoi(argv[1])) : 1000;
 
@@ -156,22 +165,36 @@ int main(int argc, char** argv) {
         long lost = 0;
         std::vector<double> latencies;
         const auto start = Steady::now();
-        alongside([&] { latencies = playDevice(master, rounds, 0, 0, lost); });
-        std::printf("  end:   resident %ld kB, script %zu kB, %.1f s, still running: %s\n",
-                    residentKb(), commands->runner().scriptMemory() / 1024, msSince(start) / 1000,
-                    commands->runner().running() ? "yes" : "no");
+        // Halfway too, to tell a plateau from a slope.
+        for (const char* when : {"half:", "end: "}) {
+            alongside([&] {
+                const std::vector<double> half = playDevice(master, rounds / 2, 0, 0, false, lost);
+                latencies.insert(latencies.end(), half.begin(), half.end());
+            });
+            std::printf("  %s  resident %ld kB, script %zu kB, %.1f s, still running: %s\n", when,
+                        residentKb(), commands->runner().scriptMemory() / 1024,
+                        msSince(start) / 1000, commands->runner().running() ? "yes" : "no");
+        }
         print("prompt to reply", latencies, lost);
         return 0;
     }
     std::printf("prompt to reply on the wire, %d rounds each, capture log on\n", rounds);
-    for (const bool flood : {false, true}) {
+    const struct {
+        const char* what;
+        long floodBytes;
+        bool burst;
+    } runs[] = {
+        {"idle, 5 ms between prompts", 0, false},
+        {"1,500 B spread over the 5 ms (300 kB/s)", 1500, false},
+        {"64 KiB burst just before each prompt", 64 * 1024, true},
+    };
+    for (const auto& run : runs) {
         const QString load = loadAverage();
         long lost = 0;
         std::vector<double> latencies;
         alongside(
-            [&] { latencies = playDevice(master, rounds, flood ? 0 : 5, flood ? 5 : 0, lost); });
-        print(flood ? "flooding 5 ms between prompts" : "idle, 5 ms between prompts", latencies,
-              lost);
+            [&] { latencies = playDevice(master, rounds, 5, run.floodBytes, run.burst, lost); });
+        print(run.what, latencies, lost);
         std::printf("  %-40s load %s\n", "", qPrintable(load));
     }
     return 0;

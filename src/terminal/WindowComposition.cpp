@@ -1,6 +1,6 @@
 #include "terminal/frmTerminal.h"
 
-#include "datapath/TerminalEdit.h"
+#include "screen/TerminalView.h"
 #include "script/ScriptCommands.h"
 #include "sending/SendCommands.h"
 #include "terminal/ClickableImage.h"

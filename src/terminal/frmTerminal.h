@@ -22,10 +22,11 @@ class QLabel;
 class QMenu;
 class QStatusBar;
 class QToolBar;
+class ScreenControls;
 class ScriptCommands;
 class SendCommands;
 class SettingsStore;
-class TerminalEdit;
+class TerminalView;
 
 // The main window. The services are the caller's and must outlive it.
 class frmTerminal : public QMainWindow, public DataPathHost {
@@ -37,7 +38,7 @@ public:
 
     // Controls, in creation order.
     QTimer Timer2;
-    TerminalEdit* txtTerm = nullptr;
+    TerminalView* txtTerm = nullptr;
     QToolBar* tbrToolBar = nullptr;
     QFrame* Frame1 = nullptr;
     ClickableImage* imgConnected = nullptr;
@@ -95,6 +96,8 @@ public:
     CaptureLog& captureLog() { return m_log; }
     // The terminal's session: echo, the typed line, decoding and logging.
     TerminalSession& session() { return *m_session; }
+    // Scrollback and the find bar over the terminal's lines.
+    ScreenControls& screenControls() { return *m_screen; }
     // Twips to pixels: 15 per pixel at 96 dots per inch.
     int twips(int value) const;
 
@@ -205,6 +208,7 @@ private:
     // After the session: a running script leaves it before it goes.
     std::unique_ptr<ScriptCommands> m_script;
     SendCommands* m_send = nullptr;
+    ScreenControls* m_screen = nullptr;
     bool m_loaded = false;
     bool m_unloading = false;
     bool m_ended = false;

@@ -265,6 +265,9 @@ private slots:
             << "Com16 を開けません";
         QTest::newRow("exit(n): n") << QByteArray("exit(42)\n") << QStringList{} << 42 << ""
                                     << "";
+        QTest::newRow("SIGTERM: 143, the port closed")
+            << QByteArray("sendln('go')\nexpect('never', 60000)\n") << QStringList{} << 143 << ""
+            << "";
     }
 
     void headless() {
@@ -286,7 +289,10 @@ private slots:
         QVERIFY(run.waitForStarted());
         if (script.startsWith("sendln")) {
             QCOMPARE(pty.readUntil("go\r"), QByteArray("go\r"));
-            pty.write("hello\r\n");
+            if (status == 143)
+                run.terminate();
+            else
+                pty.write("hello\r\n");
         }
         QVERIFY(run.waitForFinished(10000));
         QCOMPARE(run.exitStatus(), QProcess::NormalExit);
@@ -295,6 +301,10 @@ private slots:
         const QString stderrText = QString::fromUtf8(run.readAllStandardError());
         QVERIFY2(err.isEmpty() ? stderrText.isEmpty() : stderrText.startsWith(err),
                  qPrintable(stderrText));
+        // The port was closed, its lock with it: it opens again at once.
+        SerialCtl serial;
+        if (status != 2)
+            QCOMPARE(openFailure(serial), QString("(opened)"));
     }
 };
 

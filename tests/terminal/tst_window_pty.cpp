@@ -4,10 +4,10 @@
 #include "PtyPair.h"
 #include "ScriptedPrompts.h"
 
-#include "datapath/TerminalEdit.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/SettingsStore.h"
+#include "screen/TerminalView.h"
 #include "serial/SerialCtl.h"
 #include "settings/frmProperties.h"
 #include "terminal/ClickableImage.h"
