@@ -1,6 +1,7 @@
 #include "screen/FindBar.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -9,8 +10,10 @@
 
 FindBar::FindBar(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("findBar"));
-    auto* layout = new QHBoxLayout(this);
+    // Two rows, so the whole bar fits the window's first size.
+    auto* layout = new QGridLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
+    layout->setVerticalSpacing(0);
     text = new QLineEdit(this);
     text->setObjectName(QStringLiteral("findText"));
     text->setClearButtonEnabled(true);
@@ -32,13 +35,17 @@ FindBar::FindBar(QWidget* parent) : QWidget(parent) {
     count = new QLabel(this);
     count->setObjectName(QStringLiteral("findCount"));
     count->setMinimumWidth(count->fontMetrics().horizontalAdvance(QStringLiteral("0000000 件")));
-    layout->addWidget(text, 1);
-    layout->addWidget(previous);
-    layout->addWidget(next);
-    layout->addWidget(regex);
-    layout->addWidget(caseSensitive);
-    layout->addWidget(filter);
-    layout->addWidget(count);
+    auto* options = new QHBoxLayout;
+    options->addWidget(regex);
+    options->addWidget(caseSensitive);
+    options->addWidget(filter);
+    options->addStretch(1);
+    layout->addWidget(text, 0, 0);
+    layout->addWidget(previous, 0, 1);
+    layout->addWidget(next, 0, 2);
+    layout->addWidget(count, 0, 3);
+    layout->addLayout(options, 1, 0, 1, 4);
+    layout->setColumnStretch(0, 1);
 
     connect(text, &QLineEdit::textChanged, this, &FindBar::queryChanged);
     connect(regex, &QCheckBox::toggled, this, &FindBar::queryChanged);
