@@ -93,9 +93,11 @@ void FakeComPortServer::flood(const QByteArray& pattern) {
 }
 
 void FakeComPortServer::resume() {
-    flood({});
     const std::lock_guard<std::mutex> lock(m_mutex);
+    m_flood.clear();
     m_stalled = false;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(m_wake, &one, sizeof one);
 }
 
 void FakeComPortServer::hangUp(bool reset) {
