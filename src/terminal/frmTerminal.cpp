@@ -17,6 +17,7 @@
 #include "terminal/ConnectTime.h"
 #include "terminal/ShutdownWait.h"
 #include "terminal/WindowParts.h"
+#include "transfer/TransferController.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -81,6 +82,7 @@ frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* st
     m_screen->relayout = [this] { Form_Resize(); };
     mnuView->addAction(m_screen->mnuScrollback);
     addActions(m_screen->findActions);
+    m_transfer->attach(*m_session);
     connectSignals();
 
     m_client->installEventFilter(this);
@@ -285,6 +287,7 @@ void frmTerminal::Form_Unload(bool& Cancel) {
     }
     m_unloading = true;
     m_send->stopForExit();
+    m_transfer->stopForExit();
 
     bool open = false;
     PendingFailure reading;
