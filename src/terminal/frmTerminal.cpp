@@ -1,6 +1,7 @@
 #include "terminal/frmTerminal.h"
 
 #include "datapath/TerminalEdit.h"
+#include "graph/GraphController.h"
 #include "linecmds/LineCommands.h"
 #include "platform/Clock.h"
 #include "platform/Failure.h"
@@ -74,6 +75,8 @@ frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* st
     composeMenus();
 
     m_session = std::make_unique<TerminalSession>(*txtTerm, *this, SerialCtl1->codePage());
+    m_graph = new GraphController(*m_session, txtTerm, *m_prompts, *m_store, this);
+    m_graph->addTo(mnuView);
     connectSignals();
 
     m_client->installEventFilter(this);
@@ -238,7 +241,7 @@ void frmTerminal::Form_Resize() {
     const int innerHeight = m_client->height();
     const int barsHeight = sbrStatus->height() + tbrToolBar->height();
     if (barsHeight < innerHeight)
-        txtTerm->setGeometry(0, tbrToolBar->height(), innerWidth, innerHeight - barsHeight);
+        m_graph->place(QRect(0, tbrToolBar->height(), innerWidth, innerHeight - barsHeight));
     Frame1->move(innerWidth - Frame1->width() * 3 / 2, Frame1->y());
 }
 
@@ -593,6 +596,7 @@ void frmTerminal::loadViewSettings() {
             SerialCtl1->setCodePage(codePage);
         }
     showCharsetChoice();
+    m_graph->loadSettings();
 }
 
 void frmTerminal::saveViewSetting(const char* key, const QString& value) {

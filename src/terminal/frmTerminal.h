@@ -14,6 +14,7 @@
 
 class ClickableImage;
 class Clock;
+class GraphController;
 class ISerialCtl;
 class Prompts;
 class QAction;
@@ -94,6 +95,7 @@ public:
     CaptureLog& captureLog() { return m_log; }
     // The terminal's session: echo, the typed line, decoding and logging.
     TerminalSession& session() { return *m_session; }
+    GraphController& graph() { return *m_graph; }
     // Twips to pixels: 15 per pixel at 96 dots per inch.
     int twips(int value) const;
 
@@ -201,6 +203,7 @@ private:
     bool m_wasOpen = false;
     std::unique_ptr<TerminalSession> m_session;
     SendCommands* m_send = nullptr;
+    GraphController* m_graph = nullptr;
     bool m_loaded = false;
     bool m_unloading = false;
     bool m_ended = false;
