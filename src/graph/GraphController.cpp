@@ -86,6 +86,9 @@ void GraphController::setShown(bool shown) {
             m_pane = new GraphPane(m_feed);
             m_splitter->addWidget(m_terminal);
             m_splitter->addWidget(m_pane);
+            // Halves at first, and a change of width shared alike.
+            m_splitter->setStretchFactor(0, 1);
+            m_splitter->setStretchFactor(1, 1);
             const int half = std::max(m_area.width() / 2, 1);
             m_splitter->setSizes({half, half});
         } else {

@@ -8,36 +8,39 @@ void GraphFeed::clear() {
 }
 
 void GraphFeed::receivedText(const QString& text, qint64 readMs) {
+    const auto* const units = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype size = text.size();
     qsizetype start = 0;
     for (qsizetype i = 0; i < size; ++i) {
-        const QChar c = text[i];
-        if (c != u'\r' && c != u'\n') {
+        qsizetype next = i;
+        while (next < size && units[next] != u'\r' && units[next] != u'\n')
+            ++next;
+        if (next > i) {
             if (!m_inLine) {
                 m_inLine = true;
                 m_partialMs = readMs;
             }
             m_afterCr = false;
-            continue;
+            i = next;
+            if (i == size)
+                break;
         }
-        const bool swallowed = c == u'\n' && m_afterCr;
-        m_afterCr = c == u'\r';
-        if (swallowed) {
-            start = i + 1;
-            continue;
+        const bool swallowed = units[i] == u'\n' && m_afterCr;
+        m_afterCr = units[i] == u'\r';
+        if (!swallowed) {
+            const QStringView piece = QStringView(text).mid(start, i - start);
+            if (m_partial.isEmpty() && !m_overlong) {
+                takeLine(piece, m_partialMs);
+            } else {
+                if (!m_overlong && m_partial.size() + piece.size() <= MaxLineLength)
+                    m_partial += piece;
+                else
+                    m_overlong = true;
+                takeLine(m_partial, m_partialMs);
+                m_partial.clear();
+            }
+            m_inLine = false;
         }
-        const QStringView piece = QStringView(text).mid(start, i - start);
-        if (m_partial.isEmpty() && !m_overlong) {
-            takeLine(piece, m_partialMs);
-        } else {
-            if (!m_overlong && m_partial.size() + piece.size() <= MaxLineLength)
-                m_partial += piece;
-            else
-                m_overlong = true;
-            takeLine(m_partial, m_partialMs);
-            m_partial.clear();
-        }
-        m_inLine = false;
         start = i + 1;
     }
     if (start < size) {

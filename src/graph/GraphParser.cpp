@@ -1,5 +1,6 @@
 #include "graph/GraphParser.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -51,10 +52,53 @@ QString withoutControls(QStringView line) {
 
 } // namespace
 
+// Plain decimals of up to 15 digits, the most a device prints: the digits
+// and the power of ten are both exact doubles, so one division rounds right.
+bool readPlainDecimal(QStringView text, double& value, bool& narrow) {
+    static const double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char16_t* p = text.utf16();
+    const char16_t* end = p + text.size();
+    const bool negative = *p == u'-';
+    if (*p == u'-' || *p == u'+')
+        ++p;
+    quint64 mantissa = 0;
+    int digits = 0, fraction = 0;
+    bool point = false, any = false;
+    for (; p != end; ++p) {
+        const char16_t c = *p;
+        if (c >= u'0' && c <= u'9') {
+            any = true;
+            if (point)
+                ++fraction;
+            if (mantissa == 0 && c == u'0')
+                continue;
+            if (++digits > 15)
+                return false;
+            mantissa = mantissa * 10 + (c - u'0');
+        } else if (c == u'.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (!any || fraction > 22)
+        return false;
+    value = double(mantissa) / powers[fraction];
+    if (negative)
+        value = -value;
+    narrow = digits <= 6 || double(float(value)) == value;
+    return true;
+}
+
 bool readNumber(QStringView text, double& value, bool& narrow) {
     if (text.isEmpty() || text.size() > maxNumberLength)
         return false;
-    char ascii[maxNumberLength + 1] = {};
+    if (readPlainDecimal(text, value, narrow))
+        return true;
+    char ascii[maxNumberLength + 1];
+    ascii[0] = 0;
     qsizetype length = 0;
     for (QChar c : text) {
         if (c.unicode() > 0x7e)
@@ -63,7 +107,8 @@ bool readNumber(QStringView text, double& value, bool& narrow) {
     }
     const char* begin = ascii;
     const char* end = ascii + length;
-    if (*begin == '+')
+    const bool plus = *begin == '+';
+    if (plus)
         ++begin;
     // What a microcontroller prints for a float too large to show.
     if (end - begin == 3 && (begin[0] | 0x20) == 'o' && (begin[1] | 0x20) == 'v' &&
@@ -72,13 +117,18 @@ bool readNumber(QStringView text, double& value, bool& narrow) {
         narrow = true;
         return true;
     }
-    if (begin == end || *begin == '+')
+    if (begin == end || (plus && (*begin == '+' || *begin == '-')))
         return false;
     const auto [stop, error] = std::from_chars(begin, end, value);
     if (stop != end || (error != std::errc() && error != std::errc::result_out_of_range))
         return false;
-    if (error == std::errc::result_out_of_range) // "1e999": as large as it can be
-        value = std::copysign(std::fabs(value) < 1 ? 0.0 : HUGE_VAL, *begin == '-' ? -1.0 : 1.0);
+    if (error == std::errc::result_out_of_range) {
+        // "1e999" is infinite and "1e-999" zero; the value was left unset.
+        const char* exponent =
+            std::find_if(begin, end, [](char c) { return c == 'e' || c == 'E'; });
+        const bool tiny = exponent + 1 < end && exponent[1] == '-';
+        value = std::copysign(tiny ? 0.0 : HUGE_VAL, *begin == '-' ? -1.0 : 1.0);
+    }
     if (!std::isfinite(value) || double(float(value)) == value) {
         narrow = true;
         return true;
@@ -106,13 +156,18 @@ void GraphParser::clear() {
 
 GraphParser::Outcome GraphParser::parse(QStringView line, std::vector<Value>& values) {
     values.clear();
+    bool blank = true;
     for (QChar c : line) {
         if (c.unicode() < 0x20 && c != u'\t') {
             m_cleaned = withoutControls(line);
-            return parseClean(m_cleaned, values);
+            blank = true;
+            for (QChar kept : std::as_const(m_cleaned))
+                blank = blank && isBlank(kept);
+            return blank ? Outcome::Empty : parseClean(m_cleaned, values);
         }
+        blank = blank && isBlank(c);
     }
-    return parseClean(line, values);
+    return blank ? Outcome::Empty : parseClean(line, values);
 }
 
 // Tokens of one comma field. "label: value", "label :value" and
@@ -176,11 +231,6 @@ void GraphParser::splitField(QStringView field) {
 
 GraphParser::Outcome GraphParser::parseClean(QStringView line, std::vector<Value>& values) {
     m_items.clear();
-    bool blank = true;
-    for (QChar c : line)
-        blank = blank && isBlank(c);
-    if (blank)
-        return Outcome::Empty;
     for (qsizetype start = 0;;) {
         const qsizetype comma = line.indexOf(u',', start);
         splitField(line.mid(start, comma < 0 ? -1 : comma - start));

@@ -15,7 +15,7 @@ constexpr double narrowest = 4;
 
 GraphView::GraphView(const SampleStore& store, QWidget* parent) : QWidget(parent), m_store(store) {
     setMouseTracking(true);
-    setFocusPolicy(Qt::StrongFocus);
+    setFocusPolicy(Qt::ClickFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(160, 120);
 }

@@ -30,7 +30,7 @@ constexpr SampleStore::Extent noExtent{std::numeric_limits<double>::infinity(),
                                        -std::numeric_limits<double>::infinity()};
 
 void widenBy(SampleStore::Extent& extent, double value) {
-    if (std::isfinite(value)) {
+    if (std::fabs(value) <= std::numeric_limits<double>::max()) { // neither NaN nor infinite
         extent.low = std::min(extent.low, value);
         extent.high = std::max(extent.high, value);
     }
@@ -151,22 +151,53 @@ double SampleStore::valueAt(int channel, qint64 sample) const {
     return source.wide ? source.doubles[slot(sample)] : double(source.narrow[slot(sample)]);
 }
 
+// Rows [at, at + count) of a column, wrapping round the ring. Absent
+// markers are NaN and drop out with the other values that are not finite.
+template <class T>
+void SampleStore::scan(const std::vector<T>& rows, qint64 from, qint64 count, Extent& found) const {
+    size_t at = slot(from);
+    Extent local = found; // kept in registers, not written back per row
+    while (count > 0) {
+        const size_t run = size_t(std::min<qint64>(count, qint64(rows.size() - at)));
+        for (const T *p = rows.data() + at, *stop = p + run; p != stop; ++p)
+            widenBy(local, double(*p));
+        count -= qint64(run);
+        at = 0;
+    }
+    found = local;
+}
+
 SampleStore::Extent SampleStore::extent(int channel, qint64 from, qint64 to) const {
     Extent found = noExtent;
     from = std::max(from, first());
     to = std::min(to, m_end);
+    if (from >= to)
+        return found;
     const Column& source = m_columns[size_t(channel)];
-    while (from < to) {
-        if (from % BlockRows == 0 && from + BlockRows <= to) {
-            const Extent& block = source.blocks[blockSlot(from)];
-            found.low = std::min(found.low, block.low);
-            found.high = std::max(found.high, block.high);
-            from += BlockRows;
-            continue;
-        }
-        widenBy(found, valueAt(channel, from));
-        ++from;
+    const auto raw = [&](qint64 start, qint64 stop) {
+        if (source.wide)
+            scan(source.doubles, start, stop - start, found);
+        else
+            scan(source.narrow, start, stop - start, found);
+    };
+    const qint64 firstWhole = (from + BlockRows - 1) / BlockRows * BlockRows;
+    const qint64 lastWhole = to / BlockRows * BlockRows;
+    if (firstWhole >= lastWhole) {
+        raw(from, to);
+        return found;
     }
+    raw(from, firstWhole);
+    // Walked by slot: a division per block would cost more than the block.
+    const size_t blockCount = source.blocks.size();
+    size_t at = blockSlot(firstWhole);
+    for (qint64 block = firstWhole; block < lastWhole; block += BlockRows) {
+        const Extent& kept = source.blocks[at];
+        found.low = std::min(found.low, kept.low);
+        found.high = std::max(found.high, kept.high);
+        if (++at == blockCount)
+            at = 0;
+    }
+    raw(lastWhole, to);
     return found;
 }
 

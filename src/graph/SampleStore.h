@@ -13,7 +13,7 @@
 class SampleStore {
 public:
     static constexpr qint64 DefaultCapacity = 1000000;
-    static constexpr qint64 BlockRows = 64;
+    static constexpr qint64 BlockRows = 16;
 
     explicit SampleStore(qint64 capacity = DefaultCapacity);
 
@@ -60,6 +60,8 @@ private:
     Column& column(int channel);
     void widen(Column& column);
     template <class T> void put(std::vector<T>& rows, qint64 sample, T value);
+    template <class T>
+    void scan(const std::vector<T>& rows, qint64 from, qint64 count, Extent& found) const;
 
     qint64 m_capacity;
     qint64 m_end = 0;

@@ -56,8 +56,9 @@ void tst_graph::lines_data() {
         << QStringList{"ets Jun  8 2016 00:22:57\r\nrst:0x1 (POWERON_RESET),boot:0x13\r\n"
                        "23.5C\r\nv:1\r\n"}
         << "0: v=1 (skipped 3)";
-    QTest::newRow("nan, inf and an overflow") << QStringList{"a:nan,b:inf,c:-inf,d:ovf,e:+1\n"}
-                                              << "0: a=nan b=inf c=-inf d=nan e=1 (skipped 0)";
+    QTest::newRow("nan, inf and an overflow")
+        << QStringList{"a:nan,b:inf,c:-inf,d:ovf,e:+1,f:-1e999,g:1e-999\n"}
+        << "0: a=nan b=inf c=-inf d=nan e=1 f=-inf g=0 (skipped 0)";
     QStringList seventeen;
     for (int i = 1; i <= 17; ++i)
         seventeen << QString::number(i * 10);
@@ -96,7 +97,7 @@ void tst_graph::lines() {
 // Past its capacity the store drops the oldest rows; block extents and a
 // channel turned to doubles mid-way agree with the rows themselves.
 void tst_graph::ringKeepsTheNewest() {
-    GraphFeed feed(SampleStore::BlockRows * 4);
+    GraphFeed feed(256);
     QString text;
     for (int i = 0; i < 1000; ++i)
         text += QStringLiteral("seq:%1,w:%2%3\n")
@@ -106,7 +107,7 @@ void tst_graph::ringKeepsTheNewest() {
     text += "w:123456.789\n";
     feed.receivedText(text, 5);
     const SampleStore& store = feed.store();
-    QCOMPARE(store.size(), SampleStore::BlockRows * 4);
+    QCOMPARE(store.size(), qint64(256));
     QCOMPARE(store.end(), 1001);
     QCOMPARE(store.valueAt(0, store.first()), double(1001 - store.size()));
     QVERIFY(store.wide(1));
