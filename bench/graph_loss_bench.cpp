@@ -167,8 +167,8 @@ int main(int argc, char** argv) {
     std::printf("  wall %.1f s, CPU %.1f s (%.0f%% of one core)\n", wall.elapsed() / 1e3, cpu,
                 cpu * 100 / (wall.elapsed() / 1e3));
     long seen = 0;
-    std::printf("  capture log: %ld out of order or missing (%ld seen)\n",
-                outOfOrder(prompts.logPath, false, lines, &seen), seen);
+    const long logWrong = outOfOrder(prompts.logPath, false, lines, &seen);
+    std::printf("  capture log: %ld out of order or missing (%ld seen)\n", logWrong, seen);
     if (graphOn) {
         long wrong = 0;
         for (qint64 sample = kept.first(); sample < kept.end(); ++sample)
@@ -178,9 +178,10 @@ int main(int argc, char** argv) {
         QElapsedTimer exporting;
         exporting.start();
         window.graph().saveCsv();
-        std::printf("  CSV: %ld out of order or missing (%ld rows), written in %.1f s\n",
-                    outOfOrder(prompts.csvPath, true, lines, &seen), seen,
-                    exporting.elapsed() / 1e3);
+        const double exportSeconds = exporting.elapsed() / 1e3;
+        const long csvWrong = outOfOrder(prompts.csvPath, true, lines, &seen);
+        std::printf("  CSV: %ld out of order or missing (%ld rows), written in %.1f s\n", csvWrong,
+                    seen, exportSeconds);
     }
     std::sort(enterMs.begin(), enterMs.end());
     if (!enterMs.empty())

@@ -66,10 +66,16 @@ void GraphController::loadSettings() {
 
 void GraphController::place(const QRect& area) {
     m_area = area;
-    if (m_shown)
-        m_splitter->setGeometry(area);
-    else
+    if (!m_shown) {
         m_terminal->setGeometry(area);
+        return;
+    }
+    m_splitter->setGeometry(area);
+    // Shown before the window had its size: halves once it has.
+    if (!m_halved && area.width() > 1) {
+        m_halved = true;
+        m_splitter->setSizes({area.width() / 2, area.width() - area.width() / 2});
+    }
 }
 
 void GraphController::setShown(bool shown) {
@@ -86,15 +92,13 @@ void GraphController::setShown(bool shown) {
             m_pane = new GraphPane(m_feed);
             m_splitter->addWidget(m_terminal);
             m_splitter->addWidget(m_pane);
-            // Halves at first, and a change of width shared alike.
+            // A change of width is shared alike.
             m_splitter->setStretchFactor(0, 1);
             m_splitter->setStretchFactor(1, 1);
-            const int half = std::max(m_area.width() / 2, 1);
-            m_splitter->setSizes({half, half});
         } else {
             m_splitter->insertWidget(0, m_terminal);
         }
-        m_splitter->setGeometry(m_area);
+        place(m_area);
         m_splitter->show();
         m_terminal->show();
         // A line cut by the time the graph was away is no line.

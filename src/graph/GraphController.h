@@ -53,4 +53,5 @@ private:
     GraphPane* m_pane = nullptr;
     QRect m_area;
     bool m_shown = false;
+    bool m_halved = false; // the first split has been made
 };

@@ -24,6 +24,8 @@ public:
     void samplesChanged();
     // Back to everything kept, following new samples.
     void showAll();
+    // The stretch of the X axis on screen.
+    void range(double& from, double& to) const;
     // The sample under the pointer, -1 when there is none.
     qint64 pointerSample() const { return m_pointerSample; }
 
@@ -42,7 +44,6 @@ protected:
 
 private:
     enum class Span { All, Latest, Fixed };
-    void range(double& from, double& to) const;
     double xAtPixel(double pixel) const;
     // Shows [from, to]: following the newest where `to` reaches it and the
     // view is live, else fixed.

@@ -31,6 +31,7 @@ private slots:
     }
 
     void everyLineOnceInStoreAndCsv();
+    void shownFromSettingsAndSavingAsks();
 };
 
 void tst_graph_pty::everyLineOnceInStoreAndCsv() {
@@ -104,6 +105,42 @@ void tst_graph_pty::everyLineOnceInStoreAndCsv() {
     QCOMPARE(store.values.value("Velmora/View/Graph"), QString("False"));
     QCOMPARE(w.txtTerm->parentWidget(), w.clientArea());
     QVERIFY(!graph.pane()->isVisible());
+}
+
+// Shown at start when saved so; an existing file is kept unless the user
+// agrees; a file that cannot be written is named in the warning.
+void tst_graph_pty::shownFromSettingsAndSavingAsks() {
+    SerialCtl serial;
+    ScriptedPrompts prompts;
+    MemorySettingsStore store;
+    store.values.insert("Velmora/View/Graph", "True");
+    SystemClock clock;
+    frmTerminal w(&serial, &prompts, &store, &clock);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(w.graph().shown() && w.graph().mnuGraph->isChecked());
+    const auto* splitter = w.findChild<QSplitter*>();
+    QCOMPARE(splitter->geometry().width(), w.clientArea()->width());
+    QVERIFY(w.txtTerm->width() > splitter->width() / 3 && w.graph().pane()->width() > 100);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kept.csv");
+    QFile existing(path);
+    QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("mine") == 4);
+    existing.close();
+    FileDialogResult answer;
+    answer.path = path;
+    prompts.fileAnswers = {answer};
+    prompts.messageAnswers = {AnswerCancel};
+    w.graph().saveCsv();
+    QVERIFY(existing.open(QIODevice::ReadOnly));
+    QCOMPARE(existing.readAll(), QByteArray("mine"));
+    QVERIFY(prompts.lastMessageText().contains(path));
+
+    answer.path = dir.filePath("no/such/folder/graph.csv");
+    prompts.fileAnswers = {answer};
+    w.graph().saveCsv();
+    QVERIFY(prompts.lastMessageText().startsWith("ｸﾞﾗﾌを " + answer.path + " に保存できません: "));
 }
 
 QTEST_MAIN(tst_graph_pty)
