@@ -8,8 +8,8 @@
 //   graph_loss_bench [RATE, default 12500] [SECONDS, default 60] [--no-graph]
 #include "BenchSupport.h"
 
-#include "datapath/TerminalEdit.h"
 #include "graph/GraphController.h"
+#include "screen/TerminalView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 // Needs an X server with XTest (bench/run_latency_bench.sh starts Xvfb).
 #include "BenchSupport.h"
 
-#include "datapath/TerminalEdit.h"
+#include "screen/TerminalView.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -87,17 +87,18 @@ template <class Found> void findMarkers(const QByteArray& text, Found&& found) {
 // Sees markers in the document as a paint of the terminal is about to show it.
 class PaintWatch : public QObject {
 public:
-    PaintWatch(TerminalEdit& term, Samples& samples) : m_term(term), m_samples(samples) {}
+    PaintWatch(TerminalView& term, Samples& samples) : m_term(term), m_samples(samples) {}
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() != QEvent::Paint)
             return false;
         // Newest first, back to a marker seen before.
         int newest = m_last;
         int blocks = 0;
-        for (QTextBlock block = m_term.document()->lastBlock(); block.isValid() && blocks < 400;
-             block = block.previous(), ++blocks) {
+        const LineStore& store = m_term.store();
+        for (qint64 line = store.endLine() - 1; line >= store.firstLine() && blocks < 400;
+             --line, ++blocks) {
             bool older = false;
-            findMarkers(block.text().toLatin1(), [&](int n) {
+            findMarkers(store.line(line).toLatin1(), [&](int n) {
                 older = older || n <= m_last;
                 if (n > m_last)
                     m_samples.saw(n);
@@ -111,7 +112,7 @@ public:
     }
 
 private:
-    TerminalEdit& m_term;
+    TerminalView& m_term;
     Samples& m_samples;
     int m_last = -1;
 };
@@ -229,11 +230,12 @@ void runUntil(const std::atomic<bool>& done) {
 }
 
 // How far each marker's stamp is from the device's write, in ms.
-std::vector<double> stampOffsets(TerminalEdit& term, Samples& samples) {
+std::vector<double> stampOffsets(TerminalView& term, Samples& samples) {
     std::vector<double> out;
     const QDate today = QDate::currentDate();
-    for (QTextBlock block = term.document()->firstBlock(); block.isValid(); block = block.next()) {
-        const QString text = block.text();
+    const LineStore& store = term.store();
+    for (qint64 line = store.firstLine(); line < store.endLine(); ++line) {
+        const QString text = store.line(line);
         const qsizetype at = text.indexOf(QLatin1String("] MARK "));
         if (at != 13)
             continue;

@@ -2,17 +2,17 @@
 // window (real serial component, capture log open) and, on the same pty, into
 // a plain reader that copies to a file (the ceiling of the path).
 //
-//   receive_bench [MB] [--no-cat] [--no-window] [--colour]
+//   receive_bench [MB] [--no-cat] [--no-window] [--colour] [--scrollback LINES]
 //
 // MB is decimal megabytes (default 100) of text. With --colour every line
 // comes as ESC[32m line ESC[0m CR LF, with escape interpretation on; the log
 // then holds the same plain lines. The producer is a child process
 // writing the master at full speed, so the CPU figures are the terminal's.
 #include "BenchSupport.h"
-#include "datapath/TerminalEdit.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
+#include "screen/TerminalView.h"
 #include "serial/SerialCtl.h"
 #include "terminal/frmTerminal.h"
 
@@ -43,6 +43,7 @@ namespace {
 using namespace bench;
 
 bool colour = false;
+long long scrollback = 0; // lines the terminal keeps; 0 its character limit
 constexpr char colourOn[] = "\x1b[32m", colourOff[] = "\x1b[0m\r\n";
 // Bytes on the wire per line.
 size_t wireLength() {
@@ -168,6 +169,7 @@ bool runWindow(int master, const QString& dir, long lines) {
         return false;
     if (colour)
         rig.window.mnuEscapes->trigger();
+    rig.window.session().setScrollback(scrollback);
     BenchPrompts& prompts = rig.prompts;
     SerialCtl& serial = rig.serial;
     frmTerminal& window = rig.window;
@@ -266,12 +268,15 @@ int main(int argc, char** argv) {
             cat = false;
         else if (std::strcmp(argv[i], "--no-window") == 0)
             window = false;
+        else if (std::strcmp(argv[i], "--scrollback") == 0 && i + 1 < argc)
+            scrollback = std::atoll(argv[++i]);
         else if (std::strcmp(argv[i], "--colour") == 0)
             colour = true;
         else if (std::atof(argv[i]) > 0)
             megabytes = std::atof(argv[i]);
         else {
-            std::fprintf(stderr, "usage: receive_bench [MB] [--no-cat] [--no-window] [--colour]\n");
+            std::fprintf(stderr, "usage: receive_bench [MB] [--no-cat] [--no-window] [--colour] "
+                                 "[--scrollback LINES]\n");
             return 2;
         }
     }

@@ -2,6 +2,7 @@
 #include "platform/Prompts.h"
 #include "platform/QtPrompts.h"
 #include "platform/SettingsStore.h"
+#include "script/HeadlessRun.h"
 #include "serial/SerialCtl.h"
 #include "terminal/frmTerminal.h"
 
@@ -20,10 +21,18 @@ static bool answeredOnConsole(int argc, char** argv) {
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::printf("使い方: velmora [Qt のオプション]\n"
+                        "       velmora --run ファイル [--port N]\n"
                         "RS-232C シリアル回線用のターミナルです。\n"
                         "\n"
-                        "  -h, --help   この説明を表示して終了します\n"
-                        "  --version    版数を表示して終了します\n"
+                        "  -h, --help       この説明を表示して終了します\n"
+                        "  --version        版数を表示して終了します\n"
+                        "  --run ファイル   Lua スクリプトをウィンドウなしで実行します。\n"
+                        "                   受信した文字は標準出力に出します。\n"
+                        "  --port N         --run で Com N を使います (既定: 保存したポート)\n"
+                        "\n"
+                        "--run の終了状態: スクリプトの exit(n) の n、最後まで実行すれば 0、\n"
+                        "スクリプトのエラーは 1 (標準エラーに ファイル:行: メッセージ)、\n"
+                        "ポートを開けない・失ったときは 2 (標準エラーに理由)。\n"
                         "\n"
                         "詳しくは man velmora を参照してください。\n");
             return true;
@@ -38,6 +47,9 @@ int main(int argc, char** argv) {
     // A capture log on a pipe whose reader went away must fail the write,
     // not end the program.
     std::signal(SIGPIPE, SIG_IGN);
+    // A script without a window needs no display.
+    if (const HeadlessRequest run = headlessRequest(argc, argv); run.asked)
+        return runHeadless(argc, argv, run);
     QApplication app(argc, argv);
     QApplication::setApplicationName(appTitle());
     installQtTranslations();

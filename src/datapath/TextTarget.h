@@ -26,4 +26,21 @@ public:
     // Drops the first `count` characters; the same content as setText(Text().mid(count))
     // without rebuilding what stays.
     virtual void removeFront(int count) { setText(Text().mid(count)); }
+
+    // When what the next edit brings was read (ms since the epoch); the lines
+    // it begins keep it as their read time.
+    virtual void setReadTime(qint64 msSinceEpoch) { Q_UNUSED(msSinceEpoch); }
+    // Keeps the last `lines` lines (a CR LF pair ends a line), dropping whole
+    // lines from the front.
+    virtual void keepLines(qint64 lines) {
+        const QString text = Text();
+        qsizetype cut = text.size() + 2; // as if a break followed the end
+        for (qint64 k = 0; k < lines; ++k) {
+            const qsizetype at = cut < 3 ? -1 : text.lastIndexOf(QStringLiteral("\r\n"), cut - 3);
+            if (at < 0)
+                return; // fewer lines than that
+            cut = at + 2;
+        }
+        removeFront(int(cut));
+    }
 };

@@ -1,6 +1,7 @@
 #include "terminal/frmTerminal.h"
 
-#include "datapath/TerminalEdit.h"
+#include "screen/TerminalView.h"
+#include "script/ScriptCommands.h"
 #include "sending/SendCommands.h"
 #include "terminal/ClickableImage.h"
 #include "terminal/WindowParts.h"
@@ -123,6 +124,11 @@ void frmTerminal::composeMenus() {
     composePortMenu();
     composeSerialCtlMenu();
     composeViewMenu();
+    composeScriptMenu();
+}
+
+void frmTerminal::composeScriptMenu() {
+    m_script = std::make_unique<ScriptCommands>(*this);
 }
 
 QMenu* frmTerminal::addMenu(QMenu* parent, const char* name, const char* caption) {

@@ -1,12 +1,15 @@
 #include "terminal/frmTerminal.h"
 
-#include "datapath/TerminalEdit.h"
 #include "graph/GraphController.h"
 #include "linecmds/LineCommands.h"
 #include "platform/Clock.h"
 #include "platform/Failure.h"
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
+#include "screen/FindBar.h"
+#include "screen/ScreenControls.h"
+#include "screen/TerminalView.h"
+#include "script/ScriptCommands.h"
 #include "sending/SendCommands.h"
 #include "serial/ISerialCtl.h"
 #include "settings/PortSettings.h"
@@ -52,9 +55,8 @@ frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* st
 
     Timer2.setInterval(2000);
 
-    txtTerm = new TerminalEdit(m_client);
+    txtTerm = new TerminalView(m_client);
     txtTerm->setObjectName(QStringLiteral("txtTerm"));
-    txtTerm->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtTerm->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtTerm->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont terminalFont = txtTerm->font();
@@ -75,6 +77,11 @@ frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* st
     composeMenus();
 
     m_session = std::make_unique<TerminalSession>(*txtTerm, *this, SerialCtl1->codePage());
+    m_screen =
+        new ScreenControls(*txtTerm, *m_session, *m_prompts, *m_store, settingsApp(), m_client);
+    m_screen->relayout = [this] { Form_Resize(); };
+    mnuView->addAction(m_screen->mnuScrollback);
+    addActions(m_screen->findActions);
     m_graph = new GraphController(*m_session, txtTerm, *m_prompts, *m_store, this);
     m_graph->addTo(mnuView);
     connectSignals();
@@ -239,9 +246,14 @@ void frmTerminal::alignBars() {
 void frmTerminal::Form_Resize() {
     const int innerWidth = m_client->width();
     const int innerHeight = m_client->height();
-    const int barsHeight = sbrStatus->height() + tbrToolBar->height();
-    if (barsHeight < innerHeight)
+    const int findHeight = m_screen->barHeight();
+    const int barsHeight = sbrStatus->height() + tbrToolBar->height() + findHeight;
+    if (barsHeight < innerHeight) {
         m_graph->place(QRect(0, tbrToolBar->height(), innerWidth, innerHeight - barsHeight));
+        if (findHeight > 0)
+            m_screen->bar()->setGeometry(0, innerHeight - sbrStatus->height() - findHeight,
+                                         innerWidth, findHeight);
+    }
     Frame1->move(innerWidth - Frame1->width() * 3 / 2, Frame1->y());
 }
 
@@ -596,6 +608,7 @@ void frmTerminal::loadViewSettings() {
             SerialCtl1->setCodePage(codePage);
         }
     showCharsetChoice();
+    m_screen->loadSettings();
     m_graph->loadSettings();
 }
 

@@ -23,9 +23,11 @@ class QLabel;
 class QMenu;
 class QStatusBar;
 class QToolBar;
+class ScreenControls;
+class ScriptCommands;
 class SendCommands;
 class SettingsStore;
-class TerminalEdit;
+class TerminalView;
 
 // The main window. The services are the caller's and must outlive it.
 class frmTerminal : public QMainWindow, public DataPathHost {
@@ -37,7 +39,7 @@ public:
 
     // Controls, in creation order.
     QTimer Timer2;
-    TerminalEdit* txtTerm = nullptr;
+    TerminalView* txtTerm = nullptr;
     QToolBar* tbrToolBar = nullptr;
     QFrame* Frame1 = nullptr;
     ClickableImage* imgConnected = nullptr;
@@ -95,6 +97,8 @@ public:
     CaptureLog& captureLog() { return m_log; }
     // The terminal's session: echo, the typed line, decoding and logging.
     TerminalSession& session() { return *m_session; }
+    // Scrollback and the find bar over the terminal's lines.
+    ScreenControls& screenControls() { return *m_screen; }
     GraphController& graph() { return *m_graph; }
     // Twips to pixels: 15 per pixel at 96 dots per inch.
     int twips(int value) const;
@@ -170,6 +174,7 @@ private:
     void composePortMenu();
     void composeSerialCtlMenu();
     void composeViewMenu();
+    void composeScriptMenu();
     // A handler of nullptr leaves the item unwired.
     QMenu* addMenu(QMenu* parent, const char* name, const char* caption);
     QAction* addItem(QMenu* menu, const char* name, const char* caption,
@@ -202,7 +207,10 @@ private:
     CaptureLog m_rawLog;
     bool m_wasOpen = false;
     std::unique_ptr<TerminalSession> m_session;
+    // After the session: a running script leaves it before it goes.
+    std::unique_ptr<ScriptCommands> m_script;
     SendCommands* m_send = nullptr;
+    ScreenControls* m_screen = nullptr;
     GraphController* m_graph = nullptr;
     bool m_loaded = false;
     bool m_unloading = false;

@@ -2,11 +2,10 @@
 #include "datapath/DataPath.h"
 #include "datapath/LineStamps.h"
 #include "datapath/StringTextTarget.h"
-#include "datapath/TerminalEdit.h"
+#include "screen/TerminalView.h"
 
 #include <QRandomGenerator>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QtTest>
 #include <memory>
 
@@ -30,7 +29,7 @@ QString runs(int length, const QString& middle) {
 
 std::unique_ptr<TextTarget> makeTarget(bool widget) {
     if (widget)
-        return std::make_unique<TerminalEdit>();
+        return std::make_unique<LineStore>();
     return std::make_unique<StringTextTarget>();
 }
 
@@ -121,7 +120,7 @@ void tst_appendtoterminal::edits_data() {
     };
     for (const bool widget : {false, true}) {
         for (const Row& row : rows) {
-            QTest::addRow("%s: %s", widget ? "widget" : "string", row.name)
+            QTest::addRow("%s: %s", widget ? "store" : "string", row.name)
                 << widget << row.initial << row.chunks << row.expected << row.logged;
         }
     }
@@ -175,7 +174,7 @@ void tst_appendtoterminal::logWriteRetried() {
 }
 
 void tst_appendtoterminal::logWriteCancelled() {
-    TerminalEdit term;
+    LineStore term;
     RecordingHost host;
     TerminalSession session(term, host, "UTF-8");
     host.failWrites = 5;
@@ -218,15 +217,16 @@ void tst_appendtoterminal::textArrivingDuringRetryKeepsOrder() {
 }
 
 // Random edits through the four properties give the same text, caret and
-// selection on the widget as on a plain string.
+// selection in the store as on a plain string, trims by characters and by
+// lines included.
 void tst_appendtoterminal::widgetCountsLikePlainText() {
     const QStringList pieces = {"a", "\r\n", "\r", "\n", "xyz", "漢", "", "\r\n\r\n", "\n\r"};
     QRandomGenerator random(4711);
     StringTextTarget plain;
-    TerminalEdit edit;
+    LineStore edit;
     for (int step = 0; step < 3000; ++step) {
         const int length = plain.TextLength();
-        switch (random.bounded(4)) {
+        switch (random.bounded(5)) {
         case 0: {
             const int start = random.bounded(length + 1);
             plain.setSelStart(start);
@@ -243,6 +243,14 @@ void tst_appendtoterminal::widgetCountsLikePlainText() {
             const QString text = pieces.at(random.bounded(int(pieces.size())));
             plain.setSelText(text);
             edit.setSelText(text);
+            break;
+        }
+        case 3: {
+            const int lines = 1 + random.bounded(6);
+            plain.keepLines(lines);
+            edit.keepLines(lines);
+            plain.setSelStart(plain.TextLength());
+            edit.setSelStart(edit.TextLength());
             break;
         }
         default:
@@ -267,48 +275,59 @@ void tst_appendtoterminal::widgetCountsLikePlainText() {
     }
 }
 
-// Lone CR and LF count one character each and show as marks, not breaks.
+// Lone CR and LF count one character each and are characters of their
+// line; a trim inside a CR LF pair leaves its LF alone on the first line.
 void tst_appendtoterminal::widgetHoldsLoneBreaks() {
-    TerminalEdit edit;
-    edit.setText(QStringLiteral("\nab\rc\r\nd"));
-    QCOMPARE(edit.TextLength(), 8);
-    QCOMPARE(edit.document()->blockCount(), 2);
-    QCOMPARE(edit.toPlainText(), QStringLiteral("\u240Aab\u240Dc\nd"));
-    QCOMPARE(edit.Text(), QStringLiteral("\nab\rc\r\nd"));
-
-    // A received control picture stays itself.
-    edit.setText(QStringLiteral("\u240D"));
-    QCOMPARE(edit.Text(), QStringLiteral("\u240D"));
-    QCOMPARE(edit.charAt(0), QChar(0x240D));
+    LineStore store;
+    store.setText(QStringLiteral("\nab\rc\r\nd"));
+    QCOMPARE(store.TextLength(), 8);
+    QCOMPARE(store.lineCount(), 2);
+    QCOMPARE(store.line(store.firstLine()), QStringLiteral("\nab\rc"));
+    QCOMPARE(store.Text(), QStringLiteral("\nab\rc\r\nd"));
+    store.setText(QStringLiteral("ab\r\ncd"));
+    store.removeFront(3);
+    QCOMPARE(store.line(store.firstLine()), QStringLiteral("\n"));
+    QCOMPARE(store.Text(), QStringLiteral("\ncd"));
 }
 
-// Painting is held back during a burst; once it resumes the newest line is
-// in view, at the bottom, and a long line can be scrolled to sideways.
+// Lines trimmed at the cap leave the view on the same text when scrolled
+// back; at the end it follows the newest line, and a long line can be
+// scrolled to sideways.
 void tst_appendtoterminal::viewFollowsNewestText() {
-    TerminalEdit term;
+    TerminalView term;
     term.resize(400, 200);
     term.show();
     QVERIFY(QTest::qWaitForWindowExposed(&term));
     RecordingHost host;
     TerminalSession session(term, host, "UTF-8");
+    session.setScrollback(1000);
     for (int i = 0; i < 2000; ++i)
         session.append(QStringLiteral("line %1 ").arg(i).repeated(12) + "\r");
     session.append(QStringLiteral("last"));
-    QTRY_VERIFY(term.updatesEnabled());
-
+    term.flushReceived();
+    QCOMPARE(term.store().lineCount(), 1000);
     QScrollBar* vertical = term.verticalScrollBar();
-    QVERIFY(vertical->value() > vertical->maximum() - 2);
-    QVERIFY(term.viewport()->rect().contains(term.cursorRect()));
-    QCOMPARE(term.cursorForPosition(term.cursorRect().center()).block().text(),
-             QStringLiteral("last"));
-    QVERIFY(term.horizontalScrollBar()->maximum() > 0);
-    QVERIFY(term.TextLength() <= 16000 + 4);
+    QCOMPARE(vertical->value(), vertical->maximum());
+    QCOMPARE(term.store().line(term.visibleLines().back()), QStringLiteral("last"));
+    QTRY_VERIFY(term.horizontalScrollBar()->maximum() > 0);
+
+    vertical->setValue(vertical->maximum() - 100);
+    const qint64 top = term.visibleLines().front();
+    const QString shown = term.store().line(top);
+    for (int i = 0; i < 50; ++i)
+        session.append(QStringLiteral("more %1\r").arg(i));
+    term.flushReceived();
+    QCOMPARE(term.store().line(term.visibleLines().front()), shown);
+    vertical->setValue(vertical->maximum());
+    session.append(QStringLiteral("newest\r"));
+    term.flushReceived();
+    QCOMPARE(vertical->value(), vertical->maximum());
 }
 
-// Text received during a frame is not in the document yet; a key the user
-// presses in that frame must still act on it.
+// Text received during a frame is not drawn yet; a key the user presses in
+// that frame still acts on it.
 void tst_appendtoterminal::userSeesTextReceivedSinceTheLastFrame() {
-    TerminalEdit term;
+    TerminalView term;
     term.show();
     QVERIFY(QTest::qWaitForWindowExposed(&term));
     RecordingHost host;
@@ -317,47 +336,44 @@ void tst_appendtoterminal::userSeesTextReceivedSinceTheLastFrame() {
         session.append(QStringLiteral("line %1\r").arg(i));
     session.append(QStringLiteral("newest"));
     QTest::keyClick(&term, Qt::Key_Home, Qt::ShiftModifier);
-    QCOMPARE(term.SelText(), QStringLiteral("newest"));
-    QVERIFY(term.toPlainText().endsWith(QStringLiteral("line 499\nnewest")));
+    QCOMPARE(term.selectedText(), QStringLiteral("newest"));
+    QTest::keyClick(&term, Qt::Key_Up, Qt::ShiftModifier);
+    QCOMPARE(term.selectedText(), QStringLiteral("line 499\nnewest"));
     QVERIFY(term.TextLength() <= 16000 + 8);
 }
 
-// The document as drawn: {foreground/background b:text} for coloured text.
-QString drawn(const QTextDocument& doc) {
-    auto index = [](const QBrush& brush) {
-        for (int k = 0; k < 16; ++k)
-            if (brush.color().rgb() == terminalColour(k))
-                return QString::number(k);
-        return QStringLiteral("?");
-    };
+// The store as drawn: {foreground/background b:text} for coloured text.
+QString drawn(const LineStore& store) {
     QStringList lines;
-    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+    for (qint64 n = store.firstLine(); n < store.endLine(); ++n) {
+        const QString text = store.line(n);
         QString line;
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextCharFormat format = it.fragment().charFormat();
-            const bool fg = format.hasProperty(QTextFormat::ForegroundBrush);
-            const bool bg = format.hasProperty(QTextFormat::BackgroundBrush);
-            const bool bold = format.fontWeight() >= QFont::Bold;
-            if (!fg && !bg && !bold) {
-                line += it.fragment().text();
-                continue;
-            }
-            line += QLatin1Char('{') + (fg ? index(format.foreground()) : QString()) +
-                    (bg ? QLatin1Char('/') + index(format.background()) : QString()) +
-                    (bold ? QStringLiteral("b") : QString()) + QLatin1Char(':') +
-                    it.fragment().text() + QLatin1Char('}');
+        qsizetype at = 0;
+        const StyleRuns runs = store.lineRuns(n);
+        for (const StyleRun& run : runs.isEmpty() ? StyleRuns{{text.size(), {}}} : runs) {
+            const QString part = text.mid(at, run.length);
+            at += run.length;
+            const TextStyle s = run.style;
+            line +=
+                s.isPlain()
+                    ? part
+                    : QLatin1Char('{') +
+                          (s.foreground >= 0 ? QString::number(s.foreground) : QString()) +
+                          (s.background >= 0 ? "/" + QString::number(s.background) : QString()) +
+                          (s.bold ? QStringLiteral("b") : QString()) + QLatin1Char(':') + part +
+                          QLatin1Char('}');
         }
         lines += line;
     }
     return lines.join(QLatin1Char('\n'));
 }
 
-// Coloured text keeps its colour in the document, also where a CR LF pair is
+// Coloured text keeps its colour in the store, also where a CR LF pair is
 // split between two colours, through the display's own editing (a backspace,
-// a bare line feed) and where the oldest text is trimmed before the frame
-// ends. The log gets the text alone.
+// a bare line feed) and where the oldest text is trimmed. The log gets the
+// text alone.
 void tst_appendtoterminal::widgetDrawsColours() {
-    TerminalEdit term;
+    LineStore term;
     RecordingHost host;
     TerminalSession session(term, host, "UTF-8");
     session.setInterpretEscapes(true);
@@ -366,30 +382,29 @@ void tst_appendtoterminal::widgetDrawsColours() {
           "1mX\r\x1b[0m\ny", "\x1b[33mab\bc\x1b[0m\nz"})
         session.receive(chunk);
     term.removeFront(5);
-    term.flushReceived();
-    QCOMPARE(drawn(*term.document()),
-             QStringLiteral("{2b:board}:~# ls\n{4b:bin} etc{/1:X}\ny{3:ac}z"));
+    QCOMPARE(drawn(term), QStringLiteral("{2b:board}:~# ls\n{4b:bin} etc{/1:X}\ny{3:ac}z"));
     QCOMPARE(term.Text(), QStringLiteral("board:~# ls\r\nbin etcX\r\nyacz"));
     QCOMPARE(host.log, "root@board:~# ls\r\nbin etcX\r\nyacz");
 
-    // Stamps stay plain in coloured lines.
-    TerminalEdit stamped;
+    // Stamps stay plain in coloured lines; each line keeps its read time.
+    LineStore stamped;
     TerminalSession stamping(stamped, host, "UTF-8");
     stamping.setInterpretEscapes(true);
     stamping.setTimestamps(true);
     stamping.receive("\x1b[32mA\r\nB", 1000);
-    stamped.flushReceived();
+    stamping.receive("C\r\nD", 2000);
     const QString stamp = stampText(1000);
-    QCOMPARE(drawn(*stamped.document()), stamp + "{2:A}\n" + stamp + "{2:B}");
+    QCOMPARE(drawn(stamped), stamp + "{2:A}\n" + stamp + "{2:BC}\n" + stampText(2000) + "{2:D}");
+    QCOMPARE(stamped.lineReadMs(stamped.firstLine() + 1), 1000);
+    QCOMPARE(stamped.lineReadMs(stamped.firstLine() + 2), 2000);
 
-    // Plain breaks between coloured lines go in with a line; no line takes another's colour.
-    TerminalEdit lines;
+    // No line takes another's colour.
+    LineStore lines;
     TerminalSession flood(lines, host, "UTF-8");
     flood.setInterpretEscapes(true);
     flood.receive(
         "\x1b[32mA\x1b[0m\r\n\x1b[32mB\x1b[0m\r\n\x1b[31mC\x1b[0m\r\n\r\n\x1b[32mD\x1b[0mE");
-    lines.flushReceived();
-    QCOMPARE(drawn(*lines.document()), QStringLiteral("{2:A}\n{2:B}\n{1:C}\n\n{2:D}E"));
+    QCOMPARE(drawn(lines), QStringLiteral("{2:A}\n{2:B}\n{1:C}\n\n{2:D}E"));
 }
 
 QTEST_MAIN(tst_appendtoterminal)

@@ -1,8 +1,8 @@
 #include "RecordingHost.h"
 #include "TestSerial.h"
 #include "datapath/DataPath.h"
-#include "datapath/TerminalEdit.h"
 #include "platform/CodePage.h"
+#include "screen/TerminalView.h"
 
 #include <QtTest>
 #include <optional>
@@ -47,7 +47,7 @@ struct Line {
     // a framing error.
     void lineError() { serial.receive(QByteArray("\xff\x00x", 3)); }
     AnnouncingSerial serial;
-    TerminalEdit term;
+    TerminalView term;
     RecordingHost host;
     std::unique_ptr<TerminalSession> session;
 };

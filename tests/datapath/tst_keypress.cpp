@@ -1,7 +1,7 @@
 #include "RecordingHost.h"
 #include "TestSerial.h"
 #include "datapath/DataPath.h"
-#include "datapath/TerminalEdit.h"
+#include "screen/TerminalView.h"
 
 #include <QClipboard>
 #include <QInputMethodEvent>
@@ -24,7 +24,7 @@ struct Keyboard {
     void received(const QString& text) { session.append(text); }
 
     TestSerial serial;
-    TerminalEdit term;
+    TerminalView term;
     RecordingHost host;
     TerminalSession session{term, host, "UTF-8"};
     int offered = 0;
@@ -183,7 +183,7 @@ void tst_keypress::navigationIsNotTyping() {
     kb.term.selectAll(); // from the context menu
     QTest::keyClick(&kb.term, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(kb.offered, 0);
-    QCOMPARE(kb.term.SelLength(), kb.term.TextLength());
+    QCOMPARE(kb.term.selectedText(), QStringLiteral("abc\ndef"));
     QCOMPARE(kb.term.Text(), QStringLiteral("abc\r\ndef"));
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("abc\ndef"));
 }

@@ -4,11 +4,11 @@
 #include "PtyPair.h"
 #include "ScriptedPrompts.h"
 
-#include "datapath/TerminalEdit.h"
 #include "graph/GraphController.h"
 #include "graph/GraphPane.h"
 #include "platform/Clock.h"
 #include "platform/SettingsStore.h"
+#include "screen/TerminalView.h"
 #include "serial/SerialCtl.h"
 #include "terminal/frmTerminal.h"
 

@@ -7,10 +7,10 @@
 #include "Ser2net.h"
 #include "Waiting.h"
 
-#include "datapath/TerminalEdit.h"
 #include "platform/Clock.h"
 #include "platform/Failure.h"
 #include "platform/SettingsStore.h"
+#include "screen/TerminalView.h"
 #include "serial/DeviceWatcher.h"
 #include "serial/SerialCtl.h"
 #include "terminal/frmTerminal.h"

@@ -1,6 +1,7 @@
 #include "PtyPair.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -76,4 +77,10 @@ void PtyPair::closeMaster() {
     if (m_master >= 0)
         ::close(m_master);
     m_master = -1;
+}
+
+void PtyPair::pinAsCom1() const {
+    const QString link = qEnvironmentVariable("XDG_CONFIG_HOME") + "/velmora/ports/com1";
+    QFile::remove(link);
+    QFile::link(m_slavePath, link);
 }

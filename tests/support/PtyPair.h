@@ -24,6 +24,8 @@ public:
     QByteArray readUntil(const QByteArray& text, int timeoutMs = 5000);
     // Hangs the line up: the slave side sees POLLHUP and EIO.
     void closeMaster();
+    // Points Com1 of the private settings folder ($XDG_CONFIG_HOME) at the slave.
+    void pinAsCom1() const;
 
 private:
     int m_master = -1;

@@ -3,15 +3,19 @@
 #include "ScriptedPrompts.h"
 #include "TestSerial.h"
 
-#include "datapath/TerminalEdit.h"
 #include "platform/Clock.h"
 #include "platform/Failure.h"
 #include "platform/SettingsStore.h"
+#include "screen/FindBar.h"
+#include "screen/ScreenControls.h"
+#include "screen/TerminalView.h"
 #include "serial/LineSettings.h"
 #include "terminal/ClickableImage.h"
 #include "terminal/frmTerminal.h"
 
+#include <QClipboard>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -129,6 +133,7 @@ private slots:
     void composition_data();
     void composition();
     void viewChoicesPersist();
+    void scrollbackAndFindFromTheKeyboard();
     void toolbarDispatch_data();
     void toolbarDispatch();
     void resize_data();
@@ -170,7 +175,10 @@ void tst_frmTerminal::composition_data() {
     row("bar heights", size({w.tbrToolBar->height(), w.sbrStatus->height()}),
         size({w.twips(390), w.twips(315)}));
     row("menu bar", describe(w.menuBar()->actions()),
-        "mnuFile ﾌｧｲﾙ(&F); mnuPort 通信ﾎﾟｰﾄ(&C); mnuSerialCtl SerialCtl(&M); mnuView 表示(&V)");
+        "mnuFile ﾌｧｲﾙ(&F); mnuPort 通信ﾎﾟｰﾄ(&C); mnuSerialCtl SerialCtl(&M); mnuView 表示(&V); "
+        "mnuScript ｽｸﾘﾌﾟﾄ(&S)");
+    row("script menu", describe(w.findChild<QMenu*>("mnuScript")->actions()),
+        "mnuScriptRun 実行(&R)... [disabled]; mnuScriptStop 中止(&T) [disabled]");
     row("file menu", describe(w.mnuFile->actions()),
         "mnuOpenLog ﾛｸﾞ ﾌｧｲﾙを開く(&O)...; mnuCloseLog ﾛｸﾞ ﾌｧｲﾙを閉じる(&C) [disabled]; "
         "mnuRawLog 生ﾃﾞｰﾀを記録(&R)... [unchecked]; M3 -; "
@@ -185,8 +193,9 @@ void tst_frmTerminal::composition_data() {
         "[unchecked]; Bar3 -; mnuHCTS CTSHolding(&O)...; mnuHDSR DSRHolding(&L)...");
     row("view menu", describe(w.mnuView->actions()),
         "mnuTimestamp ﾀｲﾑｽﾀﾝﾌﾟ(&T) [unchecked]; mnuHexView 16進表示(&H) [unchecked]; mnuCharset "
-        "文字ｺｰﾄﾞ(&E); mnuEscapes ｴｽｹｰﾌﾟ ｼｰｹﾝｽを解釈(&A) [unchecked]; mnuGraphBar -; mnuGraph "
-        "ｸﾞﾗﾌ(&G) [unchecked]; mnuGraphCsv ｸﾞﾗﾌをCSVに保存(&C)...");
+        "文字ｺｰﾄﾞ(&E); mnuEscapes ｴｽｹｰﾌﾟ ｼｰｹﾝｽを解釈(&A) [unchecked]; mnuScrollback "
+        "ｽｸﾛｰﾙﾊﾞｯｸ(&B)...; mnuGraphBar -; mnuGraph ｸﾞﾗﾌ(&G) [unchecked]; mnuGraphCsv "
+        "ｸﾞﾗﾌをCSVに保存(&C)...");
     row("character sets", describe(w.mnuCharset->actions()),
         "mnuCharsetSjis Shift_JIS(&S) [unchecked]; mnuCharsetUtf8 UTF-8(&U) [checked]; "
         "mnuCharsetEucJp EUC-JP(&E) [unchecked]; mnuCharsetJis JIS(&J) [unchecked]");
@@ -268,6 +277,42 @@ void tst_frmTerminal::viewChoicesPersist() {
     s.serial.setCodePage("UTF-8");
     QVERIFY(shown(s)->mnuCharsetItems.at(1)->isChecked());
     QCOMPARE(s.prompts.messageCount(), 0);
+}
+
+// The line count is asked for until it is one, kept and saved; the find bar
+// opens on Ctrl+Shift+F, finds on Enter, and Esc gives the keyboard back with
+// the match selected for Ctrl+Shift+C.
+void tst_frmTerminal::scrollbackAndFindFromTheKeyboard() {
+    Services s;
+    auto w = shown(s);
+    QApplication::setActiveWindow(w.get());
+    s.prompts.inputAnswers = {QStringLiteral("ten"), QStringLiteral("300")};
+    w->findChild<QAction*>(QStringLiteral("mnuScrollback"))->trigger();
+    QCOMPARE(w->session().scrollback(), 300);
+    QCOMPARE(s.store.values.value(QStringLiteral("Velmora/View/Scrollback")),
+             QStringLiteral("300"));
+    QCOMPARE(s.prompts.messageCount(), 1);
+    for (int i = 0; i < 1000; ++i)
+        w->session().append(QStringLiteral("line %1%2\r").arg(i).arg(i == 990 ? " needle" : ""));
+    QCOMPARE(w->txtTerm->store().lineCount(), 300);
+    QCOMPARE(shown(s)->session().scrollback(), 300);
+
+    QTest::keyClick(w->txtTerm, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    FindBar* bar = w->screenControls().bar();
+    QVERIFY(bar && bar->isVisible());
+    QVERIFY(bar->geometry().top() > w->txtTerm->geometry().bottom());
+    QTest::keyClicks(bar->text, QStringLiteral("NEEDLE"));
+    QTest::keyClick(bar->text, Qt::Key_Return);
+    QCOMPARE(w->txtTerm->selectedText(), QStringLiteral("needle"));
+    QCOMPARE(bar->count->text(), QStringLiteral("1 件"));
+    QTest::keyClick(bar->text, Qt::Key_Escape);
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(QApplication::focusWidget(), w->txtTerm);
+    QTest::keyClick(w->txtTerm, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    if (QGuiApplication::clipboard()->text() == QStringLiteral("needle"))
+        QCOMPARE(w->txtTerm->selectedText(), QStringLiteral("needle"));
+    else
+        QSKIP("no clipboard on this platform");
 }
 
 void tst_frmTerminal::toolbarDispatch_data() {

@@ -4,10 +4,10 @@
 #include "PtyPair.h"
 #include "ScriptedPrompts.h"
 
-#include "datapath/TerminalEdit.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/SettingsStore.h"
+#include "screen/TerminalView.h"
 #include "serial/SerialCtl.h"
 #include "settings/frmProperties.h"
 #include "terminal/ClickableImage.h"
@@ -51,9 +51,7 @@ struct Rig {
     std::unique_ptr<frmTerminal> w;
 
     explicit Rig(const QByteArray& codePage = QByteArray()) {
-        const QString link = qEnvironmentVariable("XDG_CONFIG_HOME") + "/velmora/ports/com1";
-        QFile::remove(link);
-        QFile::link(pty.slavePath(), link);
+        pty.pinAsCom1();
         if (!codePage.isEmpty())
             serial.setCodePage(codePage);
         w = std::make_unique<frmTerminal>(&serial, &prompts, &store, &clock);
@@ -274,9 +272,7 @@ private slots:
         // open; the warning closes itself.
         r->prompts.whileMessageOpen = [&] {
             whileWaiting = display(*r->w) + " " + r->w->panelText("ConnectTime");
-            const QString link = qEnvironmentVariable("XDG_CONFIG_HOME") + "/velmora/ports/com1";
-            QFile::remove(link);
-            QFile::link(next.slavePath(), link);
+            next.pinAsCom1();
             QTRY_VERIFY_WITH_TIMEOUT(r->prompts.closedByProgram(r->prompts.lastMessageText()),
                                      10000);
         };
