@@ -53,6 +53,23 @@ inline void formatLine(char* out, long number) {
     std::snprintf(text, sizeof text, "LINE %010ld ABCDEFGHIJKLMNOPQRSTUVWXYZ012345\r\n", number);
     std::memcpy(out, text, lineLength);
 }
+// A line as sent: plain, or with colour as ESC[32m line ESC[0m CR LF.
+constexpr char colourOn[] = "\x1b[32m", colourOff[] = "\x1b[0m\r\n";
+inline size_t wireLength(bool colour) {
+    return colour ? lineLength + sizeof colourOn - 1 + sizeof colourOff - 1 - 2 : lineLength;
+}
+inline void formatWireLine(char* out, long number, bool colour) {
+    if (!colour) {
+        formatLine(out, number);
+        return;
+    }
+    char line[lineLength + 1];
+    formatLine(line, number);
+    std::memcpy(out, colourOn, sizeof colourOn - 1);
+    out += sizeof colourOn - 1;
+    std::memcpy(out, line, lineLength - 2);
+    std::memcpy(out + lineLength - 2, colourOff, sizeof colourOff - 1);
+}
 inline QByteArray lineText(long number) {
     char text[lineLength + 1];
     formatLine(text, number);

@@ -3,6 +3,9 @@
 // key to wire (an X key event to the byte readable on the pty), and how far a
 // line's stamp is from the device's write. Each idle and during 8 MiB floods.
 // Needs an X server with XTest (bench/run_latency_bench.sh starts Xvfb).
+//   bench/run_latency_bench.sh build-bench 40 latency_bench [--hex | --colour]
+// --hex shows hex rows (a marker is seen only where one row holds it whole);
+// --colour floods coloured lines with escape interpretation on.
 #include "BenchSupport.h"
 
 #include "screen/TerminalView.h"
@@ -28,6 +31,10 @@
 namespace {
 
 using Steady = std::chrono::steady_clock;
+
+bool colour = false;
+// A key not answered within this long counts as unanswered.
+constexpr int answerMs = 2000;
 
 double msSince(Steady::time_point from, Steady::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
@@ -157,13 +164,14 @@ void writeAll(int fd, const char* data, size_t size) {
 void device(int master, int first, int count, int gapMs, long floodBytes, Samples& screen,
             Samples& log) {
     std::vector<char> chunk(4096);
+    const size_t wire = bench::wireLength(colour);
     long line = 1, flooded = 0;
     for (int n = first; n < first + count; ++n) {
         const auto due = Steady::now() + std::chrono::milliseconds(gapMs);
         while (floodBytes > 0 && Steady::now() < due) {
-            for (size_t at = 0; at + bench::lineLength <= chunk.size(); at += bench::lineLength)
-                bench::formatLine(chunk.data() + at, line++);
-            writeAll(master, chunk.data(), chunk.size() / bench::lineLength * bench::lineLength);
+            for (size_t at = 0; at + wire <= chunk.size(); at += wire)
+                bench::formatWireLine(chunk.data() + at, line++, colour);
+            writeAll(master, chunk.data(), chunk.size() / wire * wire);
             flooded += long(chunk.size());
             if (flooded >= floodBytes) {
                 flooded = 0;
@@ -179,8 +187,9 @@ void device(int master, int first, int count, int gapMs, long floodBytes, Sample
 }
 
 // Presses Enter through XTest `count` times, `gapMs` apart; each press sends
-// one CR, read back from the pty's master.
-std::vector<double> keysToWire(Display* x, int master, int count, int gapMs) {
+// one CR, read back from the pty's master. `unanswered` gets the keys whose
+// CR did not come within answerMs.
+std::vector<double> keysToWire(Display* x, int master, int count, int gapMs, int& unanswered) {
     std::vector<Steady::time_point> pressed;
     std::vector<double> out;
     std::atomic<bool> stop{false};
@@ -217,9 +226,20 @@ std::vector<double> keysToWire(Display* x, int master, int count, int gapMs) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    for (auto waited = Steady::now();
+         Steady::now() - waited < std::chrono::milliseconds(answerMs);) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (out.size() == pressed.size())
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     stop = true;
     reader.join();
+    out.erase(std::remove_if(out.begin(), out.end(), [](double ms) { return ms > answerMs; }),
+              out.end());
+    unanswered = count - int(out.size());
     return out;
 }
 
@@ -253,7 +273,16 @@ std::vector<double> stampOffsets(TerminalView& term, Samples& samples) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const int samples = argc > 1 ? std::max(200, std::atoi(argv[1])) : 220;
+    int samples = 220;
+    bool hex = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--hex") == 0)
+            hex = true;
+        else if (std::strcmp(argv[i], "--colour") == 0)
+            colour = true;
+        else if (std::atoi(argv[i]) > 0)
+            samples = std::max(40, std::atoi(argv[i]));
+    }
     const long floodBytes = 8L << 20;
 
     QTemporaryDir config;
@@ -270,6 +299,10 @@ int main(int argc, char** argv) {
     if (!bw.open(logPath))
         return 1;
     bw.window.mnuTimestamp->trigger();
+    if (hex)
+        bw.window.mnuHexView->trigger();
+    if (colour)
+        bw.window.mnuEscapes->trigger();
     bw.window.activateWindow();
     bw.window.txtTerm->setFocus();
     XSetInputFocus(x, Window(bw.window.winId()), RevertToParent, CurrentTime);
@@ -277,7 +310,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 
-    std::printf("latency, %d samples each, timestamps on, capture log on\n", samples);
+    std::printf("latency, %d samples each, timestamps on, capture log on, %s display\n", samples,
+                hex      ? "hex"
+                : colour ? "colour"
+                         : "plain");
     for (const bool flood : {false, true}) {
         Samples screen, log;
         PaintWatch watch(*bw.window.txtTerm, screen);
@@ -291,13 +327,14 @@ int main(int argc, char** argv) {
             done = true;
         });
         std::vector<double> keys;
+        int unanswered = 0;
         std::atomic<bool> keysDone{false};
         std::thread typist([&] {
             // Idle: keys on their own, after the markers; in a flood, beside it.
             if (!flood)
                 while (!done)
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            keys = keysToWire(x, master, samples, flood ? 5 : 10);
+            keys = keysToWire(x, master, samples, flood ? 5 : 10, unanswered);
             keysDone = true;
         });
         runUntil(done);
@@ -312,6 +349,7 @@ int main(int argc, char** argv) {
         print("wire to screen", screen.latencies());
         print("wire to log readable", log.latencies());
         print("key to wire", keys);
+        std::printf("  %-34s %d of %d\n", "keys unanswered within 2 s", unanswered, samples);
         if (!flood)
             print("stamp minus device write (10 ms)", stampOffsets(*bw.window.txtTerm, screen));
     }

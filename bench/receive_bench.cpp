@@ -44,24 +44,14 @@ using namespace bench;
 
 bool colour = false;
 long long scrollback = 0; // lines the terminal keeps; 0 its character limit
-constexpr char colourOn[] = "\x1b[32m", colourOff[] = "\x1b[0m\r\n";
 // Bytes on the wire per line.
 size_t wireLength() {
-    return colour ? lineLength + sizeof colourOn - 1 + sizeof colourOff - 1 - 2 : lineLength;
+    return bench::wireLength(colour);
 }
 
 // Line `number` as sent, at `out`.
 void formatWireLine(char* out, long number) {
-    if (!colour) {
-        formatLine(out, number);
-        return;
-    }
-    char line[lineLength + 1];
-    formatLine(line, number);
-    std::memcpy(out, colourOn, sizeof colourOn - 1);
-    out += sizeof colourOn - 1;
-    std::memcpy(out, line, lineLength - 2);
-    std::memcpy(out + lineLength - 2, colourOff, sizeof colourOff - 1);
+    bench::formatWireLine(out, number, colour);
 }
 
 double cpuSeconds() {

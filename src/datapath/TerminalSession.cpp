@@ -277,7 +277,9 @@ void TerminalSession::onComm(ISerialCtl& serial) {
             // A lost device is reported by the component itself.
         }
         m_host.bytesReceived(bytes);
-        receive(bytes, serial.inputReadMs());
+        // Each read keeps its own time, so lines read apart keep their stamps.
+        forEachRead(bytes, serial.inputReads(), serial.inputReadMs(),
+                    [this](const QByteArray& part, qint64 readMs) { receive(part, readMs); });
         return;
     }
     const CommEventText event = commEventText(code);

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <lua.hpp>
 #include <string_view>
 
@@ -74,23 +75,23 @@ int pushValues(lua_State* L, const ScriptValues& values) {
 // a Failure becomes an error message at the calling line.
 template <class Work> int guarded(lua_State* L, Work&& work) {
     int outcome = Raise;
+    // Copied out of the exception: a Lua error must not leave a catch block.
+    char message[1024] = {};
     {
         try {
             outcome = work(selfOf(L));
-        } catch (const Failure& failure) {
-            luaL_where(L, 1);
-            pushText(L, failure.description());
-            lua_concat(L, 2);
         } catch (const std::exception& failure) {
-            luaL_where(L, 1);
-            lua_pushstring(L, failure.what());
-            lua_concat(L, 2);
+            std::strncpy(message, failure.what(), sizeof message - 1);
         }
     }
     if (outcome == Yield)
         return lua_yield(L, 0);
-    if (outcome == Raise)
+    if (outcome == Raise) {
+        luaL_where(L, 1);
+        lua_pushstring(L, message);
+        lua_concat(L, 2);
         return lua_error(L);
+    }
     return outcome;
 }
 
@@ -305,6 +306,7 @@ bool LuaScript::load(const QString& path, const QString& name, QString* error) {
         const qsizetype end = source.indexOf('\n');
         source.remove(0, end < 0 ? source.size() : end);
     }
+    m_name = name;
     const QByteArray chunk = "@" + name.toUtf8();
     // Text only: a precompiled chunk can crash the interpreter.
     if (luaL_loadbufferx(m_thread, source.constData(), size_t(source.size()), chunk.constData(),
@@ -329,7 +331,10 @@ LuaScript::Step LuaScript::resume(const ScriptValues& results, QString* error) {
         return Step::Ended;
     }
     const int type = lua_type(m_thread, -1);
-    if (type == LUA_TSTRING || type == LUA_TNUMBER)
+    if (status == LUA_ERRMEM)
+        // Lua gives no position for this one.
+        *error = m_name + QStringLiteral(": ") + QString::fromUtf8(lua_tostring(m_thread, -1));
+    else if (type == LUA_TSTRING || type == LUA_TNUMBER)
         *error = QString::fromUtf8(lua_tostring(m_thread, -1));
     else
         *error = QStringLiteral("(error object is a %1 value)")

@@ -79,5 +79,6 @@ private:
     ScriptCalls& m_calls;
     lua_State* m_state = nullptr;
     lua_State* m_thread = nullptr;
+    QString m_name;
     size_t m_used = 0;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/ReadTimes.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -77,6 +79,9 @@ public:
     // When the first byte the last Input() returned was read from the device,
     // in ms since the epoch; 0 when not known.
     virtual qint64 inputReadMs() const { return 0; }
+    // When the bytes the last Input() returned were read, read by read;
+    // empty when not known.
+    virtual ReadSpans inputReads() const { return {}; }
     // The code of the event OnComm announces; read it in the handler.
     virtual qint16 CommEvent() const = 0;
     // At most this many bytes per Input(), 0 for all; not negative.

@@ -4,6 +4,7 @@
 #include "serial/TermiosHelpers.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -17,9 +18,6 @@ constexpr int pollInterval = 30;
 // What is still read from a line that has gone, after the reader stopped.
 constexpr long finalReadSize = 64 * 1024;
 constexpr int finalReads = 4;
-// Taken into the receive buffer per event-loop round.
-constexpr long takeSize = 64 * 1024;
-
 } // namespace
 
 PortSession::PortSession(std::unique_ptr<SerialBackend> backend, std::unique_ptr<PortLock> lock,
@@ -110,11 +108,11 @@ void PortSession::close() {
     m_hasModemLines = m_hasCounters = false;
 }
 
-QByteArray PortSession::take(int most, qint64* readMs) {
+QByteArray PortSession::take(int most, ReadSpans* reads) {
     QByteArray taken;
-    const qint64 firstMs = m_inTimes.take(most == 0 ? long(m_in.size()) : long(most));
-    if (readMs)
-        *readMs = firstMs;
+    const ReadSpans spans = m_inTimes.take(most == 0 ? long(m_in.size()) : long(most));
+    if (reads)
+        *reads = spans;
     if (most == 0 || most >= m_in.size()) {
         taken = std::exchange(m_in, QByteArray());
     } else {
@@ -129,13 +127,15 @@ QByteArray PortSession::take(int most, qint64* readMs) {
 }
 
 void PortSession::onReceived() {
+    m_takePending = false;
     if (!m_reader)
         return; // posted before the port closed
+    QElapsedTimer handled;
+    handled.start();
     // A bounded share per round, so a flood does not hold the event loop.
     const long room = std::max(receiveLimit - long(m_in.size()), 0L);
-    const SerialReader::Batch batch = m_reader->take(std::min(room, takeSize));
-    if (!batch.bytes.isEmpty())
-        consume(batch.bytes.constData(), long(batch.bytes.size()), batch.readMs);
+    const SerialReader::Batch batch = m_reader->take(std::min(room, m_share.next()));
+    consume(batch.bytes, batch.reads);
     if (batch.ended) {
         lose(batch.error);
     } else if (batch.more && m_in.size() >= receiveLimit) {
@@ -147,10 +147,13 @@ void PortSession::onReceived() {
         takeLater();
     }
     m_owner.deliver();
+    m_share.took(long(batch.bytes.size()), handled.nsecsElapsed());
 }
 
+// Also called on the reader's thread.
 void PortSession::takeLater() {
-    QMetaObject::invokeMethod(this, &PortSession::onReceived, Qt::QueuedConnection);
+    if (!m_takePending.exchange(true))
+        QMetaObject::invokeMethod(this, &PortSession::onReceived, Qt::QueuedConnection);
 }
 
 // Stops the reader thread; what it read is received all the same.
@@ -160,8 +163,15 @@ void PortSession::stopReading() {
     m_reader->stop();
     const SerialReader::Batch rest = m_reader->take(queueLimit);
     m_reader.reset();
-    if (!rest.bytes.isEmpty())
-        consume(rest.bytes.constData(), long(rest.bytes.size()), rest.readMs);
+    consume(rest.bytes, rest.reads);
+}
+
+void PortSession::consume(const QByteArray& bytes, const ReadSpans& reads) {
+    forEachRead(bytes, reads, QDateTime::currentMSecsSinceEpoch(),
+                [this](const QByteArray& part, qint64 readMs) {
+                    if (!part.isEmpty())
+                        consume(part.constData(), long(part.size()), readMs);
+                });
 }
 
 void PortSession::consume(const char* data, long size, qint64 readMs) {

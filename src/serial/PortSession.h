@@ -4,9 +4,11 @@
 #include "serial/PortLock.h"
 #include "serial/SerialBackend.h"
 #include "serial/SerialReader.h"
+#include "serial/ShareBudget.h"
 
 #include <QByteArray>
 #include <QObject>
+#include <atomic>
 #include <memory>
 
 class QSocketNotifier;
@@ -79,9 +81,8 @@ public:
 
     // The receive buffer; it stays readable while closed.
     const QByteArray& input() const { return m_in; }
-    // Removes up to `most` bytes (all for 0); `readMs` gets when the first
-    // of them was read (ms since the epoch, 0 when unknown).
-    QByteArray take(int most, qint64* readMs = nullptr);
+    // Removes up to `most` bytes (all for 0); `reads` gets when they were read.
+    QByteArray take(int most, ReadSpans* reads = nullptr);
     void clearInput() {
         m_in.clear();
         m_inTimes.clear();
@@ -105,6 +106,7 @@ private:
     void stopReading();
     void onWritable();
     void onPoll();
+    void consume(const QByteArray& bytes, const ReadSpans& reads);
     void consume(const char* data, long size, qint64 readMs);
     void pollModemLines();
     void pollCounters();
@@ -115,6 +117,10 @@ private:
     std::unique_ptr<PortLock> m_lock;
     Owner& m_owner;
     std::unique_ptr<SerialReader> m_reader;
+    // One hand-over waits in the event queue at most: a pass of the event
+    // loop then takes one share, and timers and input get their turn between.
+    std::atomic<bool> m_takePending{false};
+    ShareBudget m_share;
     QSocketNotifier* m_writeNotifier = nullptr;
     QTimer* m_pollTimer = nullptr;
 

@@ -454,7 +454,7 @@ void SerialCtl::deliver() {
 }
 
 QByteArray SerialCtl::Input() {
-    const QByteArray taken = m_session->take(m_inputLen, &m_inputReadMs);
+    const QByteArray taken = m_session->take(m_inputLen, &m_inputReads);
     if (!taken.isEmpty())
         ++m_takenCount;
     return taken;

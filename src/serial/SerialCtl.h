@@ -50,7 +50,10 @@ public:
     qint16 OutBufferCount() const override;
     void setOutput(const QString& text) override;
     QByteArray Input() override;
-    qint64 inputReadMs() const override { return m_inputReadMs; }
+    qint64 inputReadMs() const override {
+        return m_inputReads.isEmpty() ? 0 : m_inputReads.first().ms;
+    }
+    ReadSpans inputReads() const override { return m_inputReads; }
     qint16 CommEvent() const override;
     qint16 InputLen() const override;
     void setInputLen(qint16 value) override;
@@ -132,7 +135,7 @@ private:
     qint16 m_event = 0;
     CommEventQueue m_events; // waiting for delivery
     quint64 m_takenCount = 0;
-    qint64 m_inputReadMs = 0;
+    ReadSpans m_inputReads;
 
     QString m_lossDescription;
     QString m_reconnectDescription;

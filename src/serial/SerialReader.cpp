@@ -56,8 +56,7 @@ SerialReader::Batch SerialReader::take(long most) {
     bool resume = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        batch.readMs =
-            m_times.take(m_ended || most >= m_queue.size() ? long(m_queue.size()) : most);
+        batch.reads = m_times.take(m_ended || most >= m_queue.size() ? long(m_queue.size()) : most);
         if (m_ended || most >= m_queue.size()) {
             batch.bytes.swap(m_queue);
         } else if (most > 0) {
@@ -131,21 +130,4 @@ void SerialReader::run() {
         if (n <= 0)
             return;
     }
-}
-
-void ReadTimes::add(long count, qint64 ms) {
-    if (count > 0)
-        m_runs.emplace_back(count, ms);
-}
-
-qint64 ReadTimes::take(long count) {
-    const qint64 first = m_runs.empty() ? 0 : m_runs.front().second;
-    while (count > 0 && !m_runs.empty()) {
-        const long used = std::min(count, m_runs.front().first);
-        m_runs.front().first -= used;
-        count -= used;
-        if (m_runs.front().first == 0)
-            m_runs.pop_front();
-    }
-    return first;
 }

@@ -1,27 +1,13 @@
 #pragma once
 
+#include "serial/ReadTimes.h"
+
 #include <QByteArray>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
 
 class SerialBackend;
-
-// When the bytes of a queue were read: runs of bytes with their read time in
-// ms since the epoch, in queue order, so a timestamp is the reader's and not
-// the moment the window got round to the bytes.
-class ReadTimes {
-public:
-    void add(long count, qint64 ms);
-    // The read time of the first byte (0 when none is known), then forgets
-    // `count` bytes.
-    qint64 take(long count);
-    void clear() { m_runs.clear(); }
-
-private:
-    std::deque<std::pair<long, qint64>> m_runs;
-};
 
 // Reads the device on a thread of its own, so the line is drained whatever
 // the UI thread is doing (a modal box, a long repaint). What it reads waits
@@ -38,7 +24,7 @@ public:
         bool more = false;  // bytes are still queued
         bool ended = false; // a hang-up or an error ended reading, and all is taken
         int error = 0;      // errno of that error, 0 for a hang-up
-        qint64 readMs = 0;  // when its first byte was read
+        ReadSpans reads;    // when its bytes were read
     };
 
     SerialReader(SerialBackend& backend, long limit, std::function<void()> ready);

@@ -72,6 +72,7 @@ private slots:
     void splitCharacterArrivesWhole();
     void closeShowsHeldBackBytes_data();
     void closeShowsHeldBackBytes();
+    void linesReadApartKeepTheirStamps();
 };
 
 void tst_commevents::eventTexts_data() {
@@ -270,6 +271,29 @@ void tst_commevents::closeShowsHeldBackBytes() {
     line.serial.setRThreshold(1);
     line.serial.receive("B");
     QCOMPARE(line.term.Text(), atClose + "B");
+}
+
+// Lines read apart while the window was busy reach it in one take, each
+// still stamped with its own read.
+void tst_commevents::linesReadApartKeepTheirStamps() {
+    Line line;
+    line.session->setTimestamps(true);
+    const auto readNotTaken = [&](const QByteArray& bytes) {
+        line.serial.line.feed(bytes);
+        QDeadlineTimer deadline(10000);
+        while (!line.serial.line.drained() && !deadline.hasExpired())
+            QThread::msleep(1);
+    };
+    readNotTaken("A\r\n");
+    for (const qint64 read = QDateTime::currentMSecsSinceEpoch();
+         QDateTime::currentMSecsSinceEpoch() == read;)
+        QThread::msleep(1);
+    readNotTaken("B\r\n");
+    line.serial.settle();
+    const QStringList lines = line.term.Text().split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines[0].endsWith(QStringLiteral("] A")) && lines[1].endsWith(QStringLiteral("] B")));
+    QVERIFY2(lines[0].chopped(1) != lines[1].chopped(1), qPrintable(lines[0]));
 }
 
 QTEST_MAIN(tst_commevents)

@@ -3,7 +3,7 @@
 #include "datapath/LineStamps.h"
 #include "datapath/ReceiveConsumer.h"
 #include "datapath/StringTextTarget.h"
-#include "serial/SerialReader.h"
+#include "serial/ReadTimes.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -91,12 +91,19 @@ void tst_display::stamps() {
 
     Screen stamped(codePage);
     Screen plain(codePage);
+    Screen batched(codePage); // every chunk read apart, all taken at once
     stamped.session.setTimestamps(true);
+    batched.session.setTimestamps(true);
+    ReadSpans reads;
     for (int i = 0; i < chunks.size(); ++i) {
         stamped.session.receive(chunks.at(i), base + i);
         plain.session.receive(chunks.at(i), base + i);
+        reads.append({long(chunks.at(i).size()), base + i});
     }
+    forEachRead(chunks.join(), reads, 0,
+                [&](const QByteArray& part, qint64 ms) { batched.session.receive(part, ms); });
     const QString text = stamped.term.Text();
+    QCOMPARE(batched.term.Text(), text);
     if (!expected.isEmpty())
         QCOMPARE(text, withStamps(expected));
     QVERIFY(text.size() <= 16000 + 4096);
@@ -217,18 +224,21 @@ void tst_display::charsetSwitch() {
     }
 }
 
-// Reads of 3, 2 and 4 bytes at 10, 20 and 30 ms, taken in other sizes: each
-// take is stamped with its first byte's read.
+// Reads of 3, 2 and 4 bytes at 10, 20 and 30 ms (and 1 more within the
+// last millisecond), taken in other sizes: each take keeps the times of its
+// reads.
 void tst_display::readTimes() {
     ReadTimes times;
     times.add(3, 10);
     times.add(0, 15);
     times.add(2, 20);
     times.add(4, 30);
-    QList<qint64> firsts;
+    times.add(1, 30);
+    QList<ReadSpans> takes;
     for (const long take : {2, 2, 1, 3, 5, 1})
-        firsts << times.take(take);
-    QCOMPARE(firsts, (QList<qint64>{10, 10, 20, 30, 30, 0}));
+        takes << times.take(take);
+    QCOMPARE(takes, (QList<ReadSpans>{
+                        {{2, 10}}, {{1, 10}, {1, 20}}, {{1, 20}}, {{3, 30}}, {{2, 30}}, {}}));
 }
 
 namespace {

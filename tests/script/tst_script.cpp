@@ -137,6 +137,10 @@ private slots:
         QTest::newRow("bad hex is an error at its line")
             << Utf8CodePage << "" << QByteArray("send('a')\nsendhex('41 4G')\n") << Steps{}
             << "1:1:t.lua:2: " << QByteArray("a") << QStringList{};
+        QTest::newRow("a script that eats memory fails, the program stays")
+            << Utf8CodePage << ""
+            << QByteArray("local t = {}\nwhile true do t[#t + 1] = ('x'):rep(1000000) .. #t end\n")
+            << Steps{} << "1:1:t.lua: not enough memory" << QByteArray() << QStringList{};
         QTest::newRow("exit(n) ends it there")
             << Utf8CodePage << "" << QByteArray("send('a')\nexit(3)\nsend('b')\n") << Steps{}
             << "0:3:" << QByteArray("a") << QStringList{};

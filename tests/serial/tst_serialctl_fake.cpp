@@ -171,6 +171,33 @@ private slots:
         QCOMPARE(all.size(), 17 * block.size());
     }
 
+    // A display slower than the line takes one share per pass of the event
+    // loop: a timer runs between any two, however much waits.
+    void timersRunBetweenShares() {
+        SerialCtl& serial = opened();
+        serial.setRThreshold(1);
+        QString order;
+        qsizetype received = 0;
+        connect(&serial, &ISerialCtl::OnComm, this, [&] {
+            const qsizetype got = serial.CommEvent() == CommReceive ? serial.Input().size() : 0;
+            if (got == 0)
+                return;
+            received += got;
+            order += 's';
+            QThread::msleep(1); // the line gets ahead
+        });
+        QTimer tick;
+        tick.setInterval(0);
+        connect(&tick, &QTimer::timeout, this, [&] { order += 't'; });
+        tick.start();
+        const QByteArray block(16 * 1024, 'f');
+        for (int i = 0; i < 64; ++i)
+            m_line->feed(block);
+        QTRY_COMPARE(received, 64 * block.size());
+        QVERIFY(order.count('s') > 8);
+        QVERIFY2(!order.contains(QStringLiteral("ss")), qPrintable(order));
+    }
+
     // A handler that shows a modal box runs a nested event loop; the line
     // keeps being served inside it, so data still reaches the screen.
     // No descriptor left for the reader's wake-up: the open fails and
