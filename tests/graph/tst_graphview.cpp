@@ -6,8 +6,8 @@
 #include "graph/GraphView.h"
 
 #include <QLabel>
-#include <QPainter>
 #include <QListWidget>
+#include <QPainter>
 #include <QToolButton>
 #include <QtTest>
 
