@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libgl-dev libicu-dev libx11-dev libxtst-dev liblua5.4-dev
           fonts-noto-cjk xvfb xauth xdotool x11-utils imagemagick xclip clang libclang-rt-14-dev
           clang-format lintian appstream qt6-translations-l10n
-          qemu-system-x86 linux-image-amd64 busybox-static python3 ser2net socat ccache)
+          qemu-system-x86 linux-image-amd64 busybox-static python3 ser2net socat ccache lrzsz)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -137,6 +137,13 @@ FileDialogResult QtPrompts::fileOpen(const FileDialogSetup& setup) {
     dialog.setLabelText(QFileDialog::Accept,
                         setup.saving ? QStringLiteral("保存(&S)") : QStringLiteral("開く(&O)"));
     dialog.setLabelText(QFileDialog::Reject, QStringLiteral("ｷｬﾝｾﾙ"));
+    if (setup.folder) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setLabelText(QFileDialog::Accept, QStringLiteral("選択(&S)"));
+    }
+    if (!setup.directory.isEmpty())
+        dialog.setDirectory(setup.directory);
     if (!setup.filters.isEmpty()) {
         dialog.setNameFilters(setup.filters);
         dialog.selectNameFilter(setup.filters.value(setup.selectedFilter, setup.filters.first()));

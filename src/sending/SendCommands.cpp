@@ -4,6 +4,7 @@
 #include "platform/Prompts.h"
 #include "sending/HexInput.h"
 #include "sending/PacingDialog.h"
+#include "sending/SerialSendPort.h"
 #include "serial/ISerialCtl.h"
 
 #include <QAction>
@@ -27,35 +28,12 @@ QString bytesText(qsizetype sent, qsizetype total) {
 
 } // namespace
 
-// The open port, written past the code page and the upper-casing of typing.
-class SendCommands::SerialPort : public SendPort {
-public:
-    explicit SerialPort(ISerialCtl& serial) : m_serial(serial) {}
-    void write(const QByteArray& bytes) override { m_serial.setOutputBytes(bytes); }
-    int pending() const override {
-        try {
-            return m_serial.OutBufferCount();
-        } catch (const Failure&) {
-            return 0;
-        }
-    }
-    void discard() override {
-        try {
-            m_serial.discardOutput();
-        } catch (const Failure&) {
-        }
-    }
-
-private:
-    ISerialCtl& m_serial;
-};
-
 // A paste typed as the keyboard would, its text carried as UTF-8 so the
 // planner sees its line ends; a character cut between two pieces is typed
 // once it is whole.
-class SendCommands::TypingPort : public SerialPort {
+class SendCommands::TypingPort : public SerialSendPort {
 public:
-    using SerialPort::SerialPort;
+    using SerialSendPort::SerialSendPort;
     std::function<void(int)> type;
     void reset() { m_decoder.resetState(); }
     void write(const QByteArray& bytes) override {
@@ -71,7 +49,7 @@ SendCommands::SendCommands(ISerialCtl& serial, Prompts& prompts, SettingsStore& 
                            const Clock& clock, QWidget* window)
     : QObject(window), m_serial(serial), m_prompts(prompts), m_store(store), m_window(window),
       m_pacing(loadPacing(store)), m_sender(clock),
-      m_serialPort(std::make_unique<SerialPort>(serial)),
+      m_serialPort(std::make_unique<SerialSendPort>(serial)),
       m_typingPort(std::make_unique<TypingPort>(serial)) {
     const auto item = [this](const char* name, const char* caption, void (SendCommands::*run)()) {
         auto* action = new QAction(QString::fromUtf8(caption), this);

@@ -63,7 +63,6 @@ public:
     bool setPacing(const Pacing& pacing);
 
 private:
-    class SerialPort;
     class TypingPort;
     void start(SendPort& port, QByteArray bytes, const QString& what);
     void portClosed();
@@ -78,7 +77,7 @@ private:
     QWidget* m_window;
     Pacing m_pacing;
     Sender m_sender;
-    std::unique_ptr<SerialPort> m_serialPort;
+    std::unique_ptr<SendPort> m_serialPort;
     std::unique_ptr<TypingPort> m_typingPort;
     QString m_what; // what the running send sends, for its messages
     bool m_exiting = false;

@@ -5,6 +5,7 @@
 #include "sending/SendCommands.h"
 #include "terminal/ClickableImage.h"
 #include "terminal/WindowParts.h"
+#include "transfer/TransferController.h"
 
 #include <QActionGroup>
 #include <QFrame>
@@ -198,6 +199,9 @@ void frmTerminal::composePortMenu() {
                          m_send->mnuPacing});
     connect(mnuPort, &QMenu::aboutToShow, m_send, &SendCommands::refresh);
     sbrStatus->addPermanentWidget(m_send->fraSend);
+    m_transfer = new TransferController(*SerialCtl1, *m_prompts, *m_store, *m_send, this);
+    m_transfer->addTo(mnuPort);
+    sbrStatus->addPermanentWidget(m_transfer->fraTransfer);
 }
 
 void frmTerminal::composeSerialCtlMenu() {

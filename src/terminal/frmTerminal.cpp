@@ -18,6 +18,7 @@
 #include "terminal/ConnectTime.h"
 #include "terminal/ShutdownWait.h"
 #include "terminal/WindowParts.h"
+#include "transfer/TransferController.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -84,6 +85,7 @@ frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* st
     addActions(m_screen->findActions);
     m_graph = new GraphController(*m_session, txtTerm, *m_prompts, *m_store, this);
     m_graph->addTo(mnuView);
+    m_transfer->attach(*m_session);
     connectSignals();
 
     m_client->installEventFilter(this);
@@ -286,6 +288,7 @@ void frmTerminal::Form_Unload(bool& Cancel) {
     }
     m_unloading = true;
     m_send->stopForExit();
+    m_transfer->stopForExit();
 
     bool open = false;
     PendingFailure reading;

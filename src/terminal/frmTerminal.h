@@ -28,6 +28,7 @@ class ScriptCommands;
 class SendCommands;
 class SettingsStore;
 class TerminalView;
+class TransferController;
 
 // The main window. The services are the caller's and must outlive it.
 class frmTerminal : public QMainWindow, public DataPathHost {
@@ -210,6 +211,7 @@ private:
     // After the session: a running script leaves it before it goes.
     std::unique_ptr<ScriptCommands> m_script;
     SendCommands* m_send = nullptr;
+    TransferController* m_transfer = nullptr;
     ScreenControls* m_screen = nullptr;
     GraphController* m_graph = nullptr;
     bool m_loaded = false;

@@ -186,7 +186,13 @@ void tst_frmTerminal::composition_data() {
     row("port menu", describe(w.mnuPort->actions()),
         "mnuOpen ﾎﾟｰﾄを開く(&O) [unchecked]; MBar1 -; mnuProperties ﾌﾟﾛﾊﾟﾃｨ...; MBar2 -; "
         "mnuSendFile ﾌｧｲﾙを送信(&S)... [disabled]; mnuSendHex 16進で送信(&X)... [disabled]; "
-        "mnuBreak ﾌﾞﾚｰｸ信号(&B) [disabled]; mnuRTS RTS(&R) [checked]; mnuPacing 送信の間隔(&D)...");
+        "mnuBreak ﾌﾞﾚｰｸ信号(&B) [disabled]; mnuRTS RTS(&R) [checked]; mnuPacing 送信の間隔(&D)...; "
+        "mnuTransfer ﾌｧｲﾙ転送(&T)");
+    row("transfer menu", describe(w.findChild<QMenu*>("mnuTransfer")->actions()),
+        "mnuSendZ ZMODEMで送信(&Z)... [disabled]; mnuSendY YMODEMで送信(&Y)... [disabled]; "
+        "mnuSendX XMODEMで送信(&X)... [disabled]; -; mnuReceiveZ ZMODEMで受信(&R) [disabled]; "
+        "mnuReceiveX XMODEMで受信(&V)... [disabled]; -; mnuReceiveFolder 受信ﾌｫﾙﾀﾞ(&F)...; "
+        "mnuAutoZ ZMODEMを自動受信(&A) [unchecked]");
     row("serial menu", describe(w.mnuSerialCtl->actions()),
         "mnuInputLen InputLen(&I)...; mnuRThreshold RThreshold(&R)...; mnuSThreshold "
         "SThreshold(&S)...; mnuParRep ParityReplace(&A)...; mnuDTREnable DTREnable(&D) "
