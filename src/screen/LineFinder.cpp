@@ -1,6 +1,7 @@
 #include "screen/LineFinder.h"
 
 #include <algorithm>
+#include <cstring>
 
 bool LineFinder::setQuery(const FindQuery& query, QString* error) {
     m_query = query;
@@ -11,8 +12,15 @@ bool LineFinder::setQuery(const FindQuery& query, QString* error) {
     m_stale = 0;
     m_openCounted = false;
     m_doneEnd = m_store.firstLine();
+    m_needle.clear();
     if (query.text.isEmpty())
         return true;
+    // Only ASCII letters fold to ASCII among Latin-1 characters, so an ASCII
+    // text can be looked for in Latin-1 lines as bytes.
+    const bool ascii = std::all_of(query.text.begin(), query.text.end(),
+                                   [](QChar ch) { return ch.unicode() < 0x80; });
+    if (!query.regex && ascii)
+        m_needle = query.caseSensitive ? query.text.toLatin1() : query.text.toLatin1().toLower();
     if (query.regex) {
         m_regex = QRegularExpression(query.text, query.caseSensitive
                                                      ? QRegularExpression::NoPatternOption
@@ -61,7 +69,7 @@ std::vector<TextMark> LineFinder::marksIn(qint64 line, QStringView text) const {
 // A block is searched as one text; a match reaching into the next line is
 // none, and the search goes on just after where it began.
 void LineFinder::countBlock(const LineBlock& block) {
-    const auto add = [this](qint64 line) {
+    const std::function<void(qint64)> add = [this](qint64 line) {
         if (!m_lines.empty() && m_lines.back() == line) {
             ++m_counts.back();
         } else {
@@ -80,6 +88,10 @@ void LineFinder::countBlock(const LineBlock& block) {
         }
         return;
     }
+    if (block.latin) {
+        countLatin(block, add);
+        return;
+    }
     const QStringView text = block.text.left(block.end);
     const qsizetype first = block.lineStart(0);
     qsizetype length = 0;
@@ -92,6 +104,40 @@ void LineFinder::countBlock(const LineBlock& block) {
             at = matchAt(text, at + std::max<qsizetype>(1, length), &length);
         } else {
             at = matchAt(text, at + 1, &length);
+        }
+    }
+}
+
+// The same over Latin-1 bytes with an ASCII text: a byte search, after
+// folding the block's ASCII letters when case does not count.
+void LineFinder::countLatin(const LineBlock& block, const std::function<void(qint64)>& add) {
+    const qsizetype first = block.lineStart(0);
+    const char* base = block.latin;
+    if (!m_query.caseSensitive) {
+        m_folded.resize(block.end);
+        char* out = m_folded.data();
+        for (qsizetype i = first; i < block.end; ++i) {
+            const char ch = block.latin[i];
+            out[i] = ch >= 'A' && ch <= 'Z' ? char(ch + 32) : ch;
+        }
+        base = out;
+    }
+    const qsizetype length = m_needle.size();
+    const char* end = base + block.end;
+    qsizetype k = 0;
+    for (const char* p = base + first; p < end;) {
+        p = static_cast<const char*>(
+            memmem(p, size_t(end - p), m_needle.constData(), size_t(length)));
+        if (!p)
+            break;
+        const qsizetype at = p - base;
+        while (k + 1 < block.count && block.lineStart(k + 1) <= at)
+            ++k;
+        if (at + length <= block.lineEnd(k)) {
+            add(block.first + k);
+            p += length;
+        } else {
+            ++p;
         }
     }
 }
@@ -124,10 +170,13 @@ void LineFinder::update() {
     if (m_openCounted || from < m_doneEnd)
         forget(std::min(from, m_doneEnd));
     m_store.markSeen();
-    m_store.scan(from, open + 1, [this](const LineBlock& block) {
-        countBlock(block);
-        return true;
-    });
+    m_store.scan(
+        from, open + 1,
+        [this](const LineBlock& block) {
+            countBlock(block);
+            return true;
+        },
+        !m_needle.isEmpty());
     m_doneEnd = open;
     m_openCounted = true;
 }

@@ -3,6 +3,7 @@
 #include "screen/TerminalView.h"
 
 #include <QRegularExpression>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -37,12 +38,15 @@ public:
 
 private:
     void countBlock(const LineBlock& block);
+    void countLatin(const LineBlock& block, const std::function<void(qint64)>& add);
     qsizetype matchAt(QStringView text, qsizetype from, qsizetype* length) const;
     void forget(qint64 fromLine);
 
     const LineStore& m_store;
     FindQuery m_query;
     QRegularExpression m_regex;
+    QByteArray m_needle; // an ASCII text, folded when case does not count
+    QByteArray m_folded; // a Latin-1 block folded the same way
     bool m_active = false;
     std::vector<qint64> m_lines;
     std::vector<qint32> m_counts; // matches on each of m_lines

@@ -367,15 +367,15 @@ qint64 LineStore::lineReadMs(qint64 number) const {
     return c.readMs[number - c.firstLine];
 }
 
-void LineStore::scan(qint64 from, qint64 to,
-                     const std::function<bool(const LineBlock&)>& visit) const {
+void LineStore::scan(qint64 from, qint64 to, const std::function<bool(const LineBlock&)>& visit,
+                     bool latinAsIs) const {
     from = std::max(from, m_firstLine);
     to = std::min(to, endLine());
     const qint64 open = m_firstLine + m_committed;
     const auto single = [&](qint64 number) {
         const QString text = line(number);
         const quint32 zero = 0;
-        return visit(LineBlock{number, text, &zero, 1, text.size()});
+        return visit(LineBlock{number, text, nullptr, &zero, 1, text.size()});
     };
     qint64 n = from;
     if (n < to && n < open && n == m_firstLine && m_frontCut > 0) {
@@ -388,10 +388,12 @@ void LineStore::scan(qint64 from, qint64 to,
         const Chunk& c = chunkOf(n);
         const qsizetype i = n - c.firstLine;
         const qsizetype last = std::min<qint64>(c.lineCount(), i + (std::min(to, open) - n));
-        if (!c.isWide)
+        const bool raw = latinAsIs && !c.isWide;
+        if (!c.isWide && !raw)
             converted = QString::fromLatin1(c.latin);
         const QStringView text = c.isWide ? QStringView(c.wide) : QStringView(converted);
-        if (!visit(LineBlock{n, text, c.starts.data() + i, last - i, c.lineEnd(last - 1)}))
+        if (!visit(LineBlock{n, text, raw ? c.latin.constData() : nullptr, c.starts.data() + i,
+                             last - i, c.lineEnd(last - 1)}))
             return;
         n += last - i;
     }

@@ -14,6 +14,7 @@
 struct LineBlock {
     qint64 first = 0; // number of its first line
     QStringView text;
+    const char* latin = nullptr; // the text as Latin-1 bytes instead, when asked for
     const quint32* starts = nullptr;
     qsizetype count = 0;
     qsizetype end = 0;
@@ -58,7 +59,9 @@ public:
     StyleRuns lineRuns(qint64 number) const;
     qint64 lineReadMs(qint64 number) const;
     // Lines [from, to) as blocks, oldest first, until `visit` returns false.
-    void scan(qint64 from, qint64 to, const std::function<bool(const LineBlock&)>& visit) const;
+    // With `latinAsIs`, Latin-1 lines come as their bytes, not converted.
+    void scan(qint64 from, qint64 to, const std::function<bool(const LineBlock&)>& visit,
+              bool latinAsIs = false) const;
     // The lowest line an edit reopened since markSeen(), or the open line.
     qint64 changedFrom() const { return std::min(m_changedFrom, endLine() - 1); }
     void markSeen() const { m_changedFrom = endLine() - 1; }

@@ -110,7 +110,7 @@ bool TransferJob::start(TransferProtocol protocol, TransferDirection direction,
     m_toPort = m_fromPort = 0;
     m_lastByteMs = 0;
     m_completeMs = m_lastProgressMs = -1;
-    m_eotSent = false;
+    m_eotAt = -1;
     m_fileCount = int(files.size());
     m_running = true;
     m_clock.start();
@@ -146,11 +146,9 @@ void TransferJob::pump() {
                 conclude();
             return;
         }
-        // XMODEM's EOT goes alone once the last block was taken (blocks
-        // are written whole, and the count on stderr lags by one).
-        if (n == 1 && buffer[0] == '\x04' && m_result.protocol == TransferProtocol::Xmodem)
-            m_eotSent =
-                m_report.totalBlocks() > 0 && m_report.blocks() >= m_report.totalBlocks() - 2;
+        // XMODEM's EOT goes alone once the last block was taken: blocks are
+        // written whole. Whether it was the last is judged from stderr later.
+        const bool eot = n == 1 && buffer[0] == '\x04';
         try {
             m_port.write(QByteArray(buffer, n));
         } catch (const Failure& failure) {
@@ -159,6 +157,8 @@ void TransferJob::pump() {
         }
         m_toPort += n;
         m_lastByteMs = m_clock.elapsed();
+        if (eot)
+            m_eotAt = m_toPort;
     }
     m_notifier->setEnabled(true);
 }
@@ -187,7 +187,10 @@ bool TransferJob::dataDone() const {
     if (m_result.direction != TransferDirection::Send)
         return false;
     if (m_result.protocol == TransferProtocol::Xmodem)
-        return m_eotSent;
+        // Nothing followed the EOT, and the block count on stderr (which
+        // lags by one) had reached the last block.
+        return m_eotAt == m_toPort && m_report.totalBlocks() > 0 &&
+               m_report.blocks() >= m_report.totalBlocks() - 2;
     return m_result.protocol == TransferProtocol::Ymodem && m_report.filesSent() >= m_fileCount;
 }
 

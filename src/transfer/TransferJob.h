@@ -90,7 +90,7 @@ private:
     qint64 m_fromPort = 0;
     qint64 m_lastByteMs = 0; // on the line or from the child's stderr
     qint64 m_completeMs = -1;
-    bool m_eotSent = false;
+    qint64 m_eotAt = -1; // m_toPort just after a lone EOT
     int m_fileCount = 0;
     qint64 m_lastProgressMs = -1;
 };

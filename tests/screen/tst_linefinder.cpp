@@ -7,18 +7,21 @@
 
 namespace {
 
-// Lines of words in both cases, some Japanese, some long, some empty.
+// Lines of words in both cases, some long, some empty; Japanese only in every
+// other stretch of 500 lines, so the store holds both one-byte and two-byte chunks.
 QStringList generatedLines(int count, quint32 seed) {
-    static const QStringList words = {"alpha", "Beta",   "GAMMA", "delta", "ok",   "ERROR",
-                                      "error", "日本語", "ﾃｽﾄ",   "x=1",   "a.b",  "aaa",
-                                      "",      "tail",   "Ok",    "漢字",  "end.", "\t"};
+    static const QStringList ascii = {"alpha", "Beta", "GAMMA", "delta", "ok", "ERROR",
+                                      "error", "x=1",  "a.b",   "aaa",   "",   "tail",
+                                      "Ok",    "end.", "\t",    "µs",    "ÀÉ"};
+    static const QStringList words = ascii + QStringList{"日本語", "ﾃｽﾄ", "漢字"};
     QRandomGenerator random(seed);
     QStringList lines;
     for (int i = 0; i < count; ++i) {
         QStringList line;
         const int n = random.bounded(i % 97 == 0 ? 60 : 8);
+        const QStringList& from = i % 1000 < 500 ? ascii : words;
         for (int k = 0; k < n; ++k)
-            line += words.at(random.bounded(int(words.size())));
+            line += from.at(random.bounded(int(from.size())));
         lines += line.join(QLatin1Char(' '));
     }
     return lines;
@@ -76,6 +79,7 @@ void tst_linefinder::agreesWithPlainScan_data() {
     QTest::newRow("word, exact case") << "Ok" << false << true;
     QTest::newRow("overlapping") << "aa" << false << true;
     QTest::newRow("japanese") << "日本" << false << false;
+    QTest::newRow("latin-1 letters, any case") << "àé" << false << false;
     QTest::newRow("across a word gap") << "a b" << false << false;
     QTest::newRow("dot is literal") << "a.b" << false << false;
     QTest::newRow("regex alternatives") << "err(or)?|gam+a" << true << false;
