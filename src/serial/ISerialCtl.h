@@ -155,4 +155,7 @@ signals:
     // The open under way ended: the port is open when `failure` is empty,
     // else it says why not, as a failed setPortOpen(true) would.
     void OpenSettled(const QString& failure);
+    // A settings change a far end (a network port) did not confirm: the
+    // settings are back as they were, and `failure` says why.
+    void SettingsRefused(const QString& failure);
 };

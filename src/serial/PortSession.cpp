@@ -35,7 +35,17 @@ PortSession::~PortSession() {
 
 PortSession::Applied PortSession::apply(const LineConfig& config, const LineConfig* restore) {
     Applied result;
+    result.requested = config;
+    m_settling = false;
     int rc = m_backend->apply(config);
+    if (rc == -EINPROGRESS) {
+        m_settling = true;
+        m_settlingConfig = config;
+        m_settlingRestores = restore != nullptr;
+        m_settlingRestore = restore ? *restore : LineConfig();
+        result.pending = true;
+        return result;
+    }
     if (rc < 0) {
         result.applyError = -rc;
         // A line that has gone keeps nothing worth restoring.
@@ -43,7 +53,29 @@ PortSession::Applied PortSession::apply(const LineConfig& config, const LineConf
             m_backend->apply(*restore);
         return result;
     }
-    rc = m_backend->readBack(result.actual);
+    return judge(config, restore);
+}
+
+PortSession::Applied PortSession::settle() {
+    if (!m_settling)
+        return {};
+    const LineConfig restore = m_settlingRestore;
+    Applied result = judge(m_settlingConfig, m_settlingRestores ? &restore : nullptr);
+    m_settling = result.pending;
+    // Unanswered, the settings did not take as far as anyone can tell.
+    if (!result.pending && result.readBackError && result.readBackError != EPROTO)
+        std::swap(result.applyError, result.readBackError);
+    return result;
+}
+
+PortSession::Applied PortSession::judge(const LineConfig& config, const LineConfig* restore) {
+    Applied result;
+    result.requested = config;
+    const int rc = m_backend->readBack(result.actual);
+    if (rc == -EINPROGRESS) {
+        result.pending = true;
+        return result;
+    }
     if (rc < 0) {
         result.readBackError = -rc;
         // Refused sets keep the old value, so the port gets it back too.
@@ -92,6 +124,7 @@ int PortSession::start(bool dtr, int* dtrSet) {
 }
 
 void PortSession::close() {
+    m_settling = false;
     stopReading();
     // The notifier goes first: one left on a hung-up descriptor fires endlessly.
     if (m_writeNotifier) {

@@ -38,13 +38,16 @@ public:
     };
 
     // What an apply gave: an errno from setting or reading back, or the
-    // settings the driver kept instead (`kept`).
+    // settings the driver kept instead (`kept`); `pending` while the far end
+    // has not answered yet (settle() tells later).
     struct Applied {
         int applyError = 0;
         int readBackError = 0;
         bool kept = false;
+        bool pending = false;
+        LineConfig requested;
         LineConfig actual;
-        bool ok() const { return !applyError && !readBackError && !kept; }
+        bool ok() const { return !applyError && !readBackError && !kept && !pending; }
     };
 
     static constexpr int receiveLimit = 1 << 20;
@@ -64,6 +67,8 @@ public:
     // Applies and reads back; a driver keeping other values gets `restore`
     // (unless the line is gone). Remembered as applied when it took.
     Applied apply(const LineConfig& config, const LineConfig* restore);
+    // The pending apply's outcome; a failed one is undone without waiting.
+    Applied settle();
     const LineConfig& applied() const { return m_applied; }
     // Starts work on the device the opener opened, its settings applied; an
     // errno when the reader cannot run (then close()).
@@ -112,6 +117,7 @@ private:
     void pollCounters();
     int kernelOutQueue() const;
     void checkSendLevel();
+    Applied judge(const LineConfig& config, const LineConfig* restore);
 
     std::unique_ptr<SerialBackend> m_backend;
     std::unique_ptr<PortLock> m_lock;
@@ -135,6 +141,9 @@ private:
     int m_lastOutCount = 0;
 
     LineConfig m_applied;
+    bool m_settling = false; // an apply waits for the far end's answers
+    LineConfig m_settlingConfig, m_settlingRestore;
+    bool m_settlingRestores = false;
     bool m_hasModemLines = false;
     int m_lines = 0;
     bool m_hasCounters = false;

@@ -61,23 +61,34 @@ public:
     virtual long read(char* buffer, long size) = 0; // 0 means hung up
     virtual long write(const char* data, long size) = 0;
 
+    // A far end that answers in its own time (a network port) gives
+    // -EINPROGRESS from apply(): the settings went out, and readBack() gives
+    // -EINPROGRESS until the answers are in, then what it would have given.
     virtual int apply(const LineConfig& config) = 0;
     virtual int readBack(LineConfig& config) = 0;
 
     virtual int modemLines(int& bits) = 0;
-    // -ETIMEDOUT: sent, but the far end did not confirm it.
+    // -EINPROGRESS from setDtr() and setRts(): sent, and unconfirmed() tells
+    // later whether the far end confirmed it.
     virtual int setDtr(bool on) = 0;
     virtual int counters(LineCounters& counters) = 0;
     virtual int outQueue(int& bytes) = 0;
     virtual int setRts(bool on) = 0;
+    // Lines sent but never confirmed (LineDTR, LineRTS), each told once;
+    // -EINPROGRESS while an answer may still come.
+    virtual int unconfirmed(int& lines) {
+        lines = 0;
+        return 0;
+    }
     // Starts or ends a BREAK on the line (TIOCSBRK, TIOCCBRK).
     virtual int setBreak(bool on) = 0;
     // Drops output the driver still holds.
     virtual int flushOutput() = 0;
 
-    // The backend's own account of `error`, the last failure of open() or of
-    // the connection, where it knows more than errno (a network port names
-    // its host); empty for errno's text.
+    // The backend's own account of `error`, the last failure of open(), of
+    // apply() or of the connection, where it knows more than errno (a network
+    // port names its host); empty for errno's text. A loss stays told after
+    // close().
     virtual QString explain(int error) const {
         Q_UNUSED(error);
         return {};

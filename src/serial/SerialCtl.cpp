@@ -44,6 +44,9 @@ SerialCtl::SerialCtl(std::unique_ptr<SerialBackend> backend, const SystemPaths& 
     m_connectTimer = new QTimer(this);
     m_connectTimer->setInterval(20);
     connect(m_connectTimer, &QTimer::timeout, this, &SerialCtl::settleConnecting);
+    m_answerTimer = new QTimer(this);
+    m_answerTimer->setInterval(20);
+    connect(m_answerTimer, &QTimer::timeout, this, &SerialCtl::checkAnswers);
     m_reconnector = new Reconnector(
         paths, [this](const ResolvedPort& port) { return reopen(port); }, this);
     PortSession::Owner& owner = *this;
@@ -105,98 +108,6 @@ QString SerialCtl::configFor(LineConfig& config) const {
         .arg(refusal, m_settings.compose());
 }
 
-void SerialCtl::openPort() {
-    LineConfig config;
-    const QString refusal = configFor(config);
-    if (!refusal.isEmpty())
-        throw Failure(refusal, ErrorKind::Refused);
-
-    const OpenFailure found = m_opener.resolve(m_port);
-    if (found)
-        throw Failure(describe(found), found.kind());
-    openDevice(found.port, config);
-    m_session->clearInput();
-}
-
-void SerialCtl::openDevice(const ResolvedPort& port, const LineConfig& config) {
-    const OpenFailure failure = m_opener.open(port, m_session->backend(), m_session->lock(), false);
-    if (failure)
-        throw Failure(describe(failure), failure.kind());
-    if (failure.pending)
-        beginConnecting(port, false);
-    else
-        startOpened(port, config);
-}
-
-void SerialCtl::beginConnecting(const ResolvedPort& port, bool again) {
-    m_connecting = true;
-    m_connectingAgain = again;
-    m_connectingPort = port;
-    m_connectTimer->start();
-}
-
-void SerialCtl::cancelConnecting() {
-    m_connectTimer->stop();
-    m_connecting = false;
-    m_session->close();
-}
-
-void SerialCtl::settleConnecting() {
-    const ResolvedPort port = m_connectingPort;
-    const OpenFailure failure = m_opener.finish(port, m_session->backend(), m_session->lock());
-    if (failure.pending)
-        return;
-    m_connectTimer->stop();
-    m_connecting = false;
-    QString why;
-    if (failure) {
-        why = describe(failure);
-    } else {
-        // Settings changed meanwhile are the ones that count.
-        LineConfig config;
-        why = configFor(config);
-        try {
-            if (why.isEmpty())
-                startOpened(port, config);
-            else
-                m_session->close();
-        } catch (const Failure& refused) {
-            why = refused.description();
-        }
-    }
-    if (m_connectingAgain) {
-        if (why.isEmpty())
-            announceReconnect(port);
-        m_reconnector->tried(why.isEmpty());
-        return;
-    }
-    emit OpenSettled(why);
-}
-
-void SerialCtl::startOpened(const ResolvedPort& port, const LineConfig& config) {
-    m_display = port.display;
-    try {
-        applyConfig(config, nullptr);
-    } catch (const Failure&) {
-        m_session->close();
-        throw;
-    }
-    int dtrSet = 0;
-    if (const int error = m_session->start(m_dtr, &dtrSet)) {
-        m_session->close();
-        throw Failure(QStringLiteral("Com%1 を開けません: 受信を始められません。理由: %2")
-                          .arg(m_port)
-                          .arg(describeErrno(error)));
-    }
-    // A pty has no DTR; a real failure shows in DTREnable's set.
-    noticeUnconfirmed(dtrSet, QStringLiteral("DTR"));
-    // Opening raises RTS by itself; only a lowered RTS needs saying again.
-    if (!m_rts && rtsIsOurs())
-        m_session->backend().setRts(false);
-    m_events.clear();
-    m_opened = OpenedDevice::of(m_port, port, m_opener.paths());
-}
-
 QString SerialCtl::describe(const OpenFailure& failure) const {
     const QString head = QStringLiteral("Com%1 を開けません: ").arg(m_port);
     const QString& device = failure.port.display;
@@ -247,43 +158,6 @@ QString SerialCtl::busyDescription(const QString& device) const {
                            deviceIdentity(device, paths).usbId());
 }
 
-Reconnector::Reopened SerialCtl::reopen(const ResolvedPort& port) {
-    using Reopened = Reconnector::Reopened;
-    LineConfig config;
-    if (!configFor(config).isEmpty())
-        return Reopened::No;
-    // Still away, busy or not ready: the wait goes on, and nobody reads why.
-    const OpenFailure failure = m_opener.open(port, m_session->backend(), m_session->lock(), false);
-    if (failure)
-        return Reopened::No;
-    if (failure.pending) {
-        beginConnecting(port, true);
-        return Reopened::Later;
-    }
-    try {
-        startOpened(port, config);
-    } catch (const Failure&) {
-        return Reopened::No;
-    }
-    announceReconnect(port);
-    return Reopened::Yes;
-}
-
-void SerialCtl::announceReconnect(const ResolvedPort& port) {
-    const QString device = QFileInfo(port.path).canonicalFilePath();
-    m_reconnectDescription = QStringLiteral("Com%1 に再接続しました (%2)。")
-                                 .arg(m_port)
-                                 .arg(device.isEmpty() ? port.display : device);
-    m_events.mark(CommEventQueue::Reconnected);
-    deliverLater();
-}
-
-void SerialCtl::stopWaiting() {
-    if (m_connecting && m_connectingAgain)
-        cancelConnecting();
-    m_reconnector->stop();
-}
-
 bool SerialCtl::waitingForDevice() const {
     return m_reconnector->waiting();
 }
@@ -295,6 +169,8 @@ void SerialCtl::setLockDirs(const QStringList& dirs) {
 }
 
 void SerialCtl::closePort() {
+    m_answerTimer->stop();
+    m_changing = false;
     m_session->close();
 }
 
@@ -377,6 +253,10 @@ void SerialCtl::setDTREnable(bool enable) {
 }
 
 bool SerialCtl::noticeUnconfirmed(int rc, const QString& line) {
+    if (rc == -EINPROGRESS) {
+        awaitAnswers();
+        return true;
+    }
     if (rc != -ETIMEDOUT)
         return false;
     const QString text =
@@ -507,11 +387,12 @@ void SerialCtl::lost(int error, bool reportedByCaller) {
     // The kernel answers a vanished device with 0 or EIO, whichever call
     // comes first; it is one loss and reads as one.
     const QString told = m_session->backend().explain(error);
-    m_lossDescription =
-        !told.isEmpty() ? QStringLiteral("%1 との接続が切れました。%2").arg(portName(), told)
-        : lossKindOf(error) == ErrorKind::Lost ? describeDeviceError(ErrorKind::Lost, portName())
-                                               : QStringLiteral("%1 との接続が切れました。理由: %2")
-                                                     .arg(portName(), describeErrno(error));
+    m_lossDescription = !told.isEmpty()
+                            ? QStringLiteral("%1 との接続が切れました。%2").arg(portName(), told)
+                        : lossKindOf(error) == ErrorKind::Lost
+                            ? describeDeviceError(ErrorKind::Lost, portName())
+                            : QStringLiteral("%1 との接続が切れました。理由: %2。")
+                                  .arg(portName(), describeErrno(error));
     if (m_reconnector->start(m_opened))
         m_lossDescription += m_opened.port.remote
                                  ? QStringLiteral("サーバーが応じると自動的に接続し直します。")

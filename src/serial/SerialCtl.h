@@ -93,7 +93,10 @@ private:
     void settleConnecting();
     void cancelConnecting();
     // The opener's device set up and at work; closed again when that fails.
-    void startOpened(const ResolvedPort& port, const LineConfig& config);
+    // True while a far end has still to confirm the settings (then
+    // settleConnecting finishes it).
+    bool startOpened(const ResolvedPort& port, const LineConfig& config);
+    void finishOpened(const ResolvedPort& port);
     // The failure as the user reads it.
     QString describe(const OpenFailure& failure) const;
     QString busyDescription(const QString& device) const;
@@ -102,10 +105,15 @@ private:
     void stopWaiting();
     void closePort();
     // A line change the driver sent but could not confirm (-ETIMEDOUT) is
-    // announced by Notice; true when `rc` was that.
+    // announced by Notice, one still awaited (-EINPROGRESS) later; true when
+    // `rc` was either.
     bool noticeUnconfirmed(int rc, const QString& line);
     void applyToOpenPort(const LineSettings& settings, int handshaking);
-    void applyConfig(const LineConfig& config, const LineConfig* restore);
+    // True when the far end confirms later; throws when it did not take.
+    bool applyConfig(const LineConfig& config, const LineConfig* restore);
+    QString appliedFailure(const PortSession::Applied& applied, bool open);
+    void checkAnswers();
+    void awaitAnswers();
     QString portName() const;
     // atOnce: an idle line takes the bytes now rather than from the event loop.
     void queueOutput(const QByteArray& bytes, bool atOnce);
@@ -141,7 +149,11 @@ private:
     QString m_reconnectDescription;
     OpenedDevice m_opened;
     Reconnector* m_reconnector = nullptr;
-    bool m_connecting = false, m_connectingAgain = false;
+    bool m_connecting = false, m_connectingAgain = false, m_settlingOpen = false;
+    QTimer* m_answerTimer = nullptr;
+    bool m_changing = false; // a settings change waits for the far end
+    LineSettings m_confirmedSettings;
+    qint32 m_confirmedHandshaking = 0;
     ResolvedPort m_connectingPort;
     QTimer* m_connectTimer = nullptr;
     // Last: it calls back into the members above until it is gone.

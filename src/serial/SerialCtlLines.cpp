@@ -39,7 +39,8 @@ bool SerialCtl::RTSEnable() const {
 void SerialCtl::setRTSEnable(bool enable) {
     if (m_session->isOpen() && rtsIsOurs()) {
         const int rc = m_session->backend().setRts(enable);
-        if (rc < 0 && rc != -ENOTTY && rc != -EINVAL)
+        if (rc < 0 && rc != -ENOTTY && rc != -EINVAL &&
+            !noticeUnconfirmed(rc, QStringLiteral("RTS")))
             throw Failure(QStringLiteral("%1 の RTS 信号を変更できません。理由: %2")
                               .arg(portName(), describeErrno(-rc)));
     }

@@ -143,13 +143,15 @@ void frmTerminal::connectSignals() {
             [this](const QString& description) { guarded([&] { onDeviceLost(description); }); });
     connect(SerialCtl1, &ISerialCtl::Reconnected, this,
             [this](const QString& description) { guarded([&] { onReconnected(description); }); });
-    connect(SerialCtl1, &ISerialCtl::OpenSettled, this, [this](const QString& failure) {
+    const auto settled = [this](const QString& failure) {
         guarded([&] {
             refreshConnectionDisplay();
             if (!failure.isEmpty())
                 m_prompts->warn(failure);
         });
-    });
+    };
+    connect(SerialCtl1, &ISerialCtl::OpenSettled, this, settled);
+    connect(SerialCtl1, &ISerialCtl::SettingsRefused, this, settled);
     connect(SerialCtl1, &ISerialCtl::Notice, this, [this](const QString& description) {
         showStatus(QStringLiteral("ｽﾃｰﾀｽ: ") + description);
         clearStatusSoon();

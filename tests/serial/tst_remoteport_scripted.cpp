@@ -5,15 +5,62 @@
 #include "Waiting.h"
 #include "serial/SerialCtl.h"
 
+#include "serial/RemoteBackend.h"
+
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
 QByteArray notify(int code, int bits) {
     return QByteArray("\xff\xfa\x2c", 3) + char(code) + char(bits) + QByteArray("\xff\xf0", 2);
+}
+
+// The user timeout of our connection to `port` on 127.0.0.1; -1 when none is found.
+int userTimeoutToward(quint16 port) {
+    const QStringList fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System);
+    for (const QString& name : fds) {
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        const int fd = name.toInt();
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
+            peer.sin_family != AF_INET || ntohs(peer.sin_port) != port)
+            continue;
+        unsigned timeout = 0;
+        size = sizeof timeout;
+        ::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout, &size);
+        return int(timeout);
+    }
+    return -1;
+}
+
+// Far more than the program may hold of what a server sends it.
+constexpr qint64 floodBound = 32 << 20;
+
+// Sends pieces until the component refuses one; what it took.
+qint64 sendUntilRefused(SerialCtl& serial, QString& refusal) {
+    const QByteArray piece(4096, 'q');
+    qint64 sent = 0;
+    while (sent < (64 << 20)) {
+        try {
+            serial.setOutputBytes(piece);
+            sent += piece.size();
+        } catch (const Failure& failure) {
+            refusal = failure.description();
+            break;
+        }
+        QCoreApplication::processEvents();
+    }
+    return sent;
 }
 
 } // namespace
@@ -34,6 +81,63 @@ private slots:
     void initTestCase() {
         QVERIFY(QDir().mkpath(m_config.path() + "/velmora/ports"));
         qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    }
+
+    // A server that misbehaves costs bounded memory, ends in a clear
+    // failure, and the port still closes at once.
+    void hostileServer_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("signature flood, nothing read") << "signature-flood"
+                                                       << "の設定を変更できません";
+        QTest::newRow("data flood before agreement") << "data-flood"
+                                                     << "に応じません";
+        QTest::newRow("commands never answered") << "silent"
+                                                 << "の設定を変更できません";
+        QTest::newRow("closed mid-subnegotiation") << "close-mid-sb"
+                                                   << "が接続を閉じました。";
+        QTest::newRow("server stops reading data") << "stalled"
+                                                   << "送信バッファーがいっぱい";
+    }
+    void hostileServer() {
+        QFETCH(QString, script);
+        QFETCH(QString, expected);
+        FakeComPortServer server;
+        if (script == "signature-flood")
+            server.floodAtConnect = QByteArray("\xff\xfa\x2c\x64\xff\xf0", 6);
+        server.greet = script != "data-flood";
+        if (script == "data-flood")
+            server.floodAtConnect = QByteArray("data before any agreement ");
+        if (script == "silent")
+            server.silentCommands = {1, 2, 3, 4, 5, 12};
+        server.closeMidSubnegotiation = script == "close-mid-sb";
+        SerialCtl serial;
+        pin(serial, server);
+        QString failure = openFailure(serial);
+        if (script == "stalled") {
+            QCOMPARE(failure, QStringLiteral("(opened)"));
+            server.flood({});
+            const qint64 sent = sendUntilRefused(serial, failure);
+            // Queued toward the server: about what a device holds.
+            QVERIFY2(sent <= 256 * 1024, qPrintable(QString::number(sent)));
+            // Flow held off is no reason to drop the connection.
+            QCOMPARE(userTimeoutToward(server.port()), 0);
+            // A stop leaves little to reach the device, and all of it counted.
+            const qint64 got = server.data().size();
+            serial.discardOutput();
+            const qint64 counted = serial.OutBufferCount();
+            server.resume();
+            QVERIFY(loopUntil([&] { return serial.OutBufferCount() == 0; }));
+            QTest::qWait(50);
+            const qint64 arrived = server.data().size() - got;
+            QVERIFY2(
+                arrived <= 96 * 1024 && arrived - counted <= 64 * 1024,
+                qPrintable(QStringLiteral("%1 arrived, %2 counted").arg(arrived).arg(counted)));
+        }
+        QVERIFY2(failure.contains(expected), qPrintable(failure));
+        QVERIFY2(server.flooded() < floodBound, qPrintable(QString::number(server.flooded())));
+        serial.setPortOpen(false);
+        QVERIFY(!serial.PortOpen() && !serial.connecting());
     }
 
     // What the server hears, in order, from one open.
@@ -63,6 +167,11 @@ private slots:
                                                   << "実際の設定: 4800";
         QTest::newRow("option refused") << "refuse"
                                         << "RFC 2217 (COM-PORT-OPTION) に応じません";
+        QTest::newRow("RTS/CTS with Xon/Xoff") << "both-flows"
+                                               << "RTS/CTS と Xon/Xoff の併用";
+        QTest::newRow("speed unanswered on a change: told later, settings kept")
+            << "silent-speed-later"
+            << "(opened)";
     }
     void openWithAServerThatDiffers() {
         QFETCH(QString, script);
@@ -79,6 +188,8 @@ private slots:
             server.reported.insert(1, QByteArray::fromHex("000012c0"));
         SerialCtl serial;
         pin(serial, server);
+        if (script == "both-flows")
+            serial.setHandshaking(3);
         QStringList notices;
         connect(&serial, &ISerialCtl::Notice, this, [&](const QString& text) { notices << text; });
         const QString failure = openFailure(serial);
@@ -89,6 +200,78 @@ private slots:
             QVERIFY(loopUntil([&] { return !notices.isEmpty(); }));
             QVERIFY2(notices.first().contains("DTR"), qPrintable(notices.first()));
         }
+        if (script == "silent-speed-later") {
+            QSignalSpy refused(&serial, &ISerialCtl::SettingsRefused);
+            server.silence({1});
+            serial.setSettings("19200,n,8,1"); // returns at once; a Failure would fail here
+            QVERIFY(refused.wait(10000));
+            const QString text = refused.first().first().toString();
+            QVERIFY2(text.contains("の設定を変更できません"), qPrintable(text));
+            QCOMPARE(serial.Settings(), QStringLiteral("9600,n,8,1"));
+            QVERIFY(serial.PortOpen());
+        }
+    }
+
+    // A loss over the network reads as one, whatever the reader was doing.
+    void lossIsTold_data() {
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<QString>("expected"); // after the server's address
+        QTest::newRow("server closes") << false << " が接続を閉じました。サーバーが応じると";
+        QTest::newRow("server resets while reading is paused")
+            << true << " との接続がリセットされました。サーバーが応じると";
+    }
+    void lossIsTold() {
+        QFETCH(bool, paused);
+        QFETCH(QString, expected);
+        FakeComPortServer server;
+        SerialCtl serial;
+        pin(serial, server);
+        QCOMPARE(openFailure(serial), QStringLiteral("(opened)"));
+        QStringList lost;
+        connect(&serial, &ISerialCtl::DeviceLost, this, [&](const QString& text) { lost << text; });
+        if (paused) {
+            // Nobody takes the data: the receive buffer fills and reading stops.
+            serial.setRThreshold(0);
+            server.flood(QByteArray(4096, 'p'));
+            qint64 before = -1;
+            while (server.flooded() != before) {
+                before = server.flooded();
+                QTest::qWait(300);
+            }
+            QVERIFY(before > PortSession::receiveLimit);
+        }
+        server.hangUp(paused);
+        QVERIFY(loopUntil([&] { return !lost.isEmpty(); }));
+        QCOMPARE(lost.size(), 1);
+        const QString where = QStringLiteral("サーバー 127.0.0.1:%1").arg(server.port());
+        QVERIFY2(lost.first().contains(where + expected), qPrintable(lost.first()));
+    }
+
+    // Without a descriptor for its wake-up the open fails at once rather than
+    // leave a thread nobody can stop.
+    void noDescriptorForTheWakeUp() {
+        FakeComPortServer server;
+        const auto backend = makeRemoteBackend(RemoteTarget::parse(server.url()));
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &before), 0);
+        // Every descriptor below the top taken: room for the socket pair only.
+        QList<int> fillers{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
+        QVERIFY(fillers.first() >= 0);
+        const QStringList open = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System);
+        int top = 0;
+        for (const QString& name : open)
+            top = std::max(top, name.toInt());
+        for (int fd = ::dup(fillers.first()); fd >= 0 && fd < top; fd = ::dup(fillers.first()))
+            fillers << fd;
+        rlimit tight = before;
+        tight.rlim_cur = rlim_t(top + 3);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        const int rc = backend->beginOpen(server.url());
+        ::setrlimit(RLIMIT_NOFILE, &before);
+        for (const int fd : fillers)
+            ::close(fd);
+        QCOMPARE(rc, -EMFILE);
+        backend->close();
     }
 
     void notificationsRaiseTheLocalEvents_data() {

@@ -1,6 +1,8 @@
 #include "FakeComPortServer.h"
 
 #include <QStringList>
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <netinet/in.h>
 #include <poll.h>
@@ -36,6 +38,9 @@ FakeComPortServer::FakeComPortServer() {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
+    // A server that stops reading holds little of what was sent to it.
+    const int receiveBuffer = 16 * 1024;
+    ::setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size);
     ::listen(m_listener, 4);
     ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
@@ -79,6 +84,40 @@ QStringList FakeComPortServer::commands() {
     return m_commands;
 }
 
+void FakeComPortServer::flood(const QByteArray& pattern) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_flood = pattern;
+    m_stalled = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(m_wake, &one, sizeof one);
+}
+
+void FakeComPortServer::resume() {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_flood.clear();
+    m_stalled = false;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(m_wake, &one, sizeof one);
+}
+
+void FakeComPortServer::hangUp(bool reset) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_hangUp = true;
+    m_reset = reset;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(m_wake, &one, sizeof one);
+}
+
+void FakeComPortServer::silence(const QSet<int>& commands) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    silentCommands = commands;
+}
+
+qint64 FakeComPortServer::flooded() {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_flooded;
+}
+
 bool FakeComPortServer::connected() {
     const std::lock_guard<std::mutex> lock(m_mutex);
     return m_connected;
@@ -112,52 +151,85 @@ void FakeComPortServer::serve(int client) {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_connected = true;
         m_in.clear();
+        m_flooded = 0;
+        m_stalled = !floodAtConnect.isEmpty();
+        m_flood = floodAtConnect;
     }
     const QByteArray hello =
         bytes({IAC, char(refuseOption ? 0xfe : 0xfd), COMPORT, IAC, char(0xfb), 0});
-    ::send(client, hello.constData(), size_t(hello.size()), MSG_NOSIGNAL);
+    if (greet)
+        ::send(client, hello.constData(), size_t(hello.size()), MSG_NOSIGNAL);
     char buffer[4096];
+    QByteArray burst;
+    qsizetype burstAt = 0;
     for (;;) {
         QList<QByteArray> sends;
+        bool stalled = false;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             if (m_stop)
                 break;
+            if (std::exchange(m_hangUp, false)) {
+                const linger abort{1, 0};
+                if (std::exchange(m_reset, false))
+                    ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                break;
+            }
             sends = std::exchange(m_outgoing, {});
+            stalled = m_stalled;
+            if (m_flood.isEmpty())
+                burst.clear();
+            else if (burst.isEmpty())
+                burst = m_flood.repeated(std::max<qsizetype>(1, 65536 / m_flood.size()));
         }
         for (const QByteArray& part : sends)
             ::send(client, part.constData(), size_t(part.size()), MSG_NOSIGNAL);
-        pollfd fds[2] = {{m_wake, POLLIN, 0}, {client, POLLIN, 0}};
+        pollfd fds[2] = {
+            {m_wake, POLLIN, 0},
+            {client, short((stalled ? 0 : POLLIN) | (burst.isEmpty() ? 0 : POLLOUT)), 0}};
         ::poll(fds, 2, -1);
         if (fds[0].revents) {
             std::uint64_t count = 0;
             [[maybe_unused]] const auto n = ::read(m_wake, &count, sizeof count);
         }
-        if (fds[1].revents) {
+        if (fds[1].revents & (POLLERR | POLLHUP))
+            break;
+        if (fds[1].revents & POLLOUT) {
+            burstAt %= std::max<qsizetype>(burst.size(), 1);
+            const ssize_t n = ::send(client, burst.constData() + burstAt,
+                                     size_t(burst.size() - burstAt), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno != EAGAIN)
+                break;
+            burstAt += std::max<ssize_t>(n, 0);
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_flooded += std::max<ssize_t>(n, 0);
+        }
+        if (fds[1].revents & POLLIN) {
             const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
             if (n <= 0)
                 break;
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_in.append(buffer, n);
-            parse(client);
+            if (!parse(client))
+                break;
         }
     }
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_connected = false;
 }
 
-// Takes complete data and commands from the front of m_in.
-void FakeComPortServer::parse(int client) {
+// Takes complete data and commands from the front of m_in; false to hang up.
+bool FakeComPortServer::parse(int client) {
     for (;;) {
         const qsizetype iac = m_in.indexOf(IAC);
         if (iac < 0) {
             m_data += std::exchange(m_in, {});
-            return;
+            return true;
         }
         m_data += m_in.left(iac);
         m_in.remove(0, iac);
         if (m_in.size() < 2)
-            return;
+            return true;
         if (m_in.at(1) == IAC) {
             m_data += IAC;
             m_in.remove(0, 2);
@@ -172,7 +244,7 @@ void FakeComPortServer::parse(int client) {
                 body += m_in.at(i);
             }
             if (i + 1 >= m_in.size())
-                return; // not all here yet
+                return true; // not all here yet
             m_in.remove(0, i + 2);
             if (body.size() < 2 || body.at(0) != COMPORT)
                 continue;
@@ -180,6 +252,11 @@ void FakeComPortServer::parse(int client) {
             QByteArray value = body.mid(2);
             m_commands << QStringLiteral("%1:%2").arg(code).arg(QString::fromLatin1(value.toHex()));
             const int control = value.isEmpty() ? 0 : static_cast<unsigned char>(value.at(0));
+            if (closeMidSubnegotiation) {
+                const QByteArray half = bytes({IAC, SB, COMPORT, char(code + 100)});
+                ::send(client, half.constData(), size_t(half.size()), MSG_NOSIGNAL);
+                return false;
+            }
             if (silentCommands.contains(code) || (code == 5 && silentControls.contains(control)))
                 continue;
             if (isQuery(value) && reported.contains(code))

@@ -24,9 +24,22 @@ public:
 
     // Set before the client connects.
     bool refuseOption = false;
-    QSet<int> silentControls;       // SET-CONTROL values left unanswered
-    QSet<int> silentCommands;       // commands left unanswered
-    QMap<int, QByteArray> reported; // command -> value a query gets back
+    QSet<int> silentControls;            // SET-CONTROL values left unanswered
+    QSet<int> silentCommands;            // commands left unanswered
+    QMap<int, QByteArray> reported;      // command -> value a query gets back
+    bool greet = true;                   // offers the option as a client connects
+    QByteArray floodAtConnect;           // then sends this over and over, reading nothing
+    bool closeMidSubnegotiation = false; // the first command gets half an answer, then close
+
+    // From now on `pattern` goes out over and over as fast as the client
+    // takes it (empty: nothing), and nothing more is read; resume() ends it.
+    void flood(const QByteArray& pattern);
+    void resume();
+    // Closes the connection; `reset` drops what it would still send.
+    void hangUp(bool reset = false);
+    void silence(const QSet<int>& commands);
+    // Bytes of the flood the client's side has taken.
+    qint64 flooded();
 
     // Raw bytes to the client, as one send() each.
     void send(const QByteArray& bytes);
@@ -39,7 +52,7 @@ public:
 private:
     void run();
     void serve(int client);
-    void parse(int client);
+    bool parse(int client);
 
     int m_listener = -1, m_wake = -1;
     quint16 m_port = 0;
@@ -50,4 +63,7 @@ private:
     QByteArray m_in, m_data;
     QStringList m_commands;
     QMap<int, QByteArray> m_kept;
+    QByteArray m_flood;
+    bool m_stalled = false, m_hangUp = false, m_reset = false;
+    qint64 m_flooded = 0;
 };
