@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -24,16 +26,19 @@ void requestStop(int) {
 
 const char usage[] =
     "usage: simdevice [--link N] [--flood N] [--echo-raw] [--record FILE] [--sent FILE]\n"
-    "                 [--hangup-after-bytes N]\n"
+    "                 [--hangup-after-bytes N] [--plot RATE SECONDS]\n"
     "Creates a pty pair and prints the slave path on the first line.\n"
     "  --link N     create $XDG_CONFIG_HOME/velmora/ports/comN -> slave (removed at exit)\n"
     "  --flood N    send N numbered lines as soon as the port is opened\n"
     "  --echo-raw   echo every byte instead of answering lines\n"
+    "  --plot RATE SECONDS  send plot lines as soon as the port is opened\n"
     "  --record FILE  append every byte received from the program to FILE\n"
     "  --sent FILE    append every byte sent to the program to FILE\n"
     "  --hangup-after-bytes N  after sending N bytes in all, close the master\n"
     "               (the far end hangs up, as a pulled cable does) and exit\n"
     "Lines end in CR: \"AT\" answers OK, \"FLOOD n\" sends n numbered lines,\n"
+    "\"PLOT rate seconds\" sends rate lines a second of eight labelled values,\n"
+    "the first a sequence number from 0,\n"
     "anything else is echoed followed by CR LF.\n";
 
 struct Device {
@@ -42,10 +47,40 @@ struct Device {
     std::string line;
     std::string out;
     long floodNext = 0, floodEnd = 0;
+    long plotRate = 0, plotNext = 0, plotEnd = 0;
+    std::chrono::steady_clock::time_point plotStart;
 
     void flood(long count) { floodEnd = floodNext + count; }
+    void plot(long rate, long seconds) {
+        plotRate = std::max(rate, 1L);
+        plotNext = 0;
+        plotEnd = plotRate * std::max(seconds, 0L);
+        plotStart = std::chrono::steady_clock::now();
+    }
+    bool plotting() const { return plotNext < plotEnd; }
+    // Paced by the clock: a line is made when its time has come.
+    void refillPlot() {
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - plotStart).count();
+        const long due = std::min(plotEnd, long(elapsed * double(plotRate)) + 1);
+        char text[160];
+        while (out.size() < 65536 && plotNext < due) {
+            const long n = plotNext++;
+            const double t = double(n) / double(plotRate);
+            const unsigned noise = unsigned(n) * 1103515245u + 12345u;
+            std::snprintf(text, sizeof text,
+                          "seq:%ld,sin:%.3f,cos:%.3f,saw:%.3f,square:%d,tri:%.3f,noise:%.3f,"
+                          "ramp:%.1f\r\n",
+                          n, std::sin(t * 6.2832), 0.5 * std::cos(t * 2.0), std::fmod(t, 1.0) - 0.5,
+                          std::fmod(t, 2.0) < 1.0 ? 1 : -1, std::fabs(std::fmod(t, 4.0) - 2.0) - 1,
+                          double(noise >> 16 & 0x3ff) / 4096.0 - 0.125, std::fmod(t * 10, 50.0));
+            out += text;
+        }
+    }
     // Lines are made as the output drains, so a large flood costs no memory.
     void refill() {
+        if (plotting())
+            refillPlot();
         char text[64];
         while (out.size() < 65536 && floodNext < floodEnd) {
             std::snprintf(text, sizeof text, "LINE %06ld ABCDEFGHIJKLMNOPQRSTUVWXYZ\r\n",
@@ -61,7 +96,11 @@ struct Device {
             out += "OK\r\n";
         else if (upper.rfind("FLOOD ", 0) == 0)
             flood(std::strtol(request.c_str() + 6, nullptr, 10));
-        else
+        else if (upper.rfind("PLOT ", 0) == 0) {
+            char* rest = nullptr;
+            const long rate = std::strtol(request.c_str() + 5, &rest, 10);
+            plot(rate, std::strtol(rest, nullptr, 10));
+        } else
             out += request + "\r\n";
     }
     void received(const char* data, long size) {
@@ -105,6 +144,7 @@ void appendAll(int fd, const char* data, size_t size) {
 int main(int argc, char** argv) {
     int linkNumber = 0;
     long floodAtOpen = 0;
+    long plotRateAtOpen = 0, plotSecondsAtOpen = 0;
     long hangupAfter = -1;
     int recordFd = -1, sentFd = -1;
     Device device;
@@ -114,6 +154,9 @@ int main(int argc, char** argv) {
             linkNumber = std::atoi(argv[++i]);
         } else if (arg == "--flood" && i + 1 < argc) {
             floodAtOpen = std::atol(argv[++i]);
+        } else if (arg == "--plot" && i + 2 < argc) {
+            plotRateAtOpen = std::atol(argv[++i]);
+            plotSecondsAtOpen = std::atol(argv[++i]);
         } else if (arg == "--record" && i + 1 < argc) {
             if ((recordFd = openAppend(argv[++i])) < 0)
                 return 1;
@@ -187,7 +230,7 @@ int main(int argc, char** argv) {
     while (!stopRequested) {
         device.refill();
         pollfd p{device.master, short(POLLIN | (device.out.empty() ? 0 : POLLOUT)), 0};
-        if (::poll(&p, 1, 200) < 0)
+        if (::poll(&p, 1, device.plotting() ? 2 : 200) < 0)
             continue; // EINTR: a signal to look at
         if (p.revents & POLLHUP) {
             // Nobody has the slave open: wait for the next open without spinning.
@@ -195,6 +238,7 @@ int main(int argc, char** argv) {
                 device.out.clear();
                 device.line.clear();
                 device.floodEnd = device.floodNext;
+                device.plotEnd = device.plotNext;
             }
             slaveOpen = false;
             ::usleep(20000);
@@ -202,9 +246,11 @@ int main(int argc, char** argv) {
         }
         if (!slaveOpen) {
             slaveOpen = true;
-            if (floodAtOpen > 0) {
+            if (floodAtOpen > 0 || plotRateAtOpen > 0) {
                 ::usleep(100000); // let the program set the line up first
                 device.flood(floodAtOpen);
+                if (plotRateAtOpen > 0)
+                    device.plot(plotRateAtOpen, plotSecondsAtOpen);
                 device.refill();
             }
         }

@@ -29,6 +29,7 @@ struct FileDialogSetup {
     int selectedFilter = 0;
     QString defaultSuffix; // for the caller to add to a typed name
     QString fileName;      // emptied before every showing
+    bool saving = false;   // a file to write: the button says so
     bool folder = false;   // a folder is chosen, not a file
     QString directory;     // where the dialog opens; empty for the last place
 };

@@ -129,12 +129,13 @@ FileDialogResult QtPrompts::fileOpen(const FileDialogSetup& setup) {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setAcceptMode(setup.saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("ﾌｧｲﾙの場所:"));
     dialog.setLabelText(QFileDialog::FileName, QStringLiteral("ﾌｧｲﾙ名(&N):"));
     dialog.setLabelText(QFileDialog::FileType, QStringLiteral("ﾌｧｲﾙの種類(&T):"));
-    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("開く(&O)"));
+    dialog.setLabelText(QFileDialog::Accept,
+                        setup.saving ? QStringLiteral("保存(&S)") : QStringLiteral("開く(&O)"));
     dialog.setLabelText(QFileDialog::Reject, QStringLiteral("ｷｬﾝｾﾙ"));
     if (setup.folder) {
         dialog.setFileMode(QFileDialog::Directory);

@@ -1,5 +1,6 @@
 #include "terminal/frmTerminal.h"
 
+#include "graph/GraphController.h"
 #include "linecmds/LineCommands.h"
 #include "platform/Clock.h"
 #include "platform/Failure.h"
@@ -82,6 +83,8 @@ frmTerminal::frmTerminal(ISerialCtl* serial, Prompts* prompts, SettingsStore* st
     m_screen->relayout = [this] { Form_Resize(); };
     mnuView->addAction(m_screen->mnuScrollback);
     addActions(m_screen->findActions);
+    m_graph = new GraphController(*m_session, txtTerm, *m_prompts, *m_store, this);
+    m_graph->addTo(mnuView);
     m_transfer->attach(*m_session);
     connectSignals();
 
@@ -250,10 +253,10 @@ void frmTerminal::Form_Resize() {
     const int findHeight = m_screen->barHeight();
     const int barsHeight = sbrStatus->height() + tbrToolBar->height() + findHeight;
     if (barsHeight < innerHeight) {
-        txtTerm->setGeometry(0, tbrToolBar->height(), innerWidth, innerHeight - barsHeight);
+        m_graph->place(QRect(0, tbrToolBar->height(), innerWidth, innerHeight - barsHeight));
         if (findHeight > 0)
-            m_screen->bar()->setGeometry(0, txtTerm->geometry().bottom() + 1, innerWidth,
-                                         findHeight);
+            m_screen->bar()->setGeometry(0, innerHeight - sbrStatus->height() - findHeight,
+                                         innerWidth, findHeight);
     }
     Frame1->move(innerWidth - Frame1->width() * 3 / 2, Frame1->y());
 }
@@ -611,6 +614,7 @@ void frmTerminal::loadViewSettings() {
         }
     showCharsetChoice();
     m_screen->loadSettings();
+    m_graph->loadSettings();
 }
 
 void frmTerminal::saveViewSetting(const char* key, const QString& value) {

@@ -14,6 +14,7 @@
 
 class ClickableImage;
 class Clock;
+class GraphController;
 class ISerialCtl;
 class Prompts;
 class QAction;
@@ -99,6 +100,7 @@ public:
     TerminalSession& session() { return *m_session; }
     // Scrollback and the find bar over the terminal's lines.
     ScreenControls& screenControls() { return *m_screen; }
+    GraphController& graph() { return *m_graph; }
     // Twips to pixels: 15 per pixel at 96 dots per inch.
     int twips(int value) const;
 
@@ -211,6 +213,7 @@ private:
     SendCommands* m_send = nullptr;
     TransferController* m_transfer = nullptr;
     ScreenControls* m_screen = nullptr;
+    GraphController* m_graph = nullptr;
     bool m_loaded = false;
     bool m_unloading = false;
     bool m_ended = false;

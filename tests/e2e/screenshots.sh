@@ -41,3 +41,21 @@ log "wrote $OUT/properties.png"
 focus "$props"
 keys Escape
 wait_until 30 "the properties dialog to close" window_gone '^通信ﾎﾟｰﾄのﾌﾟﾛﾊﾟﾃｨ$'
+
+# The graph beside the terminal, a few seconds of the device's plot lines.
+focus "$MAIN"
+xdotool windowmove --sync "$MAIN" 0 0
+xdotool windowsize --sync "$MAIN" 1000 560
+keys alt+v g
+sleep 0.5
+focus "$MAIN"
+type_text "plot 250 6"
+keys Return
+sleep 7
+# The sequence number and the ramp taken out of the legend, the pointer on a sample.
+xdotool mousemove --window "$MAIN" 868 94 click 1
+xdotool mousemove --window "$MAIN" 868 234 click 1
+xdotool mousemove --window "$MAIN" 690 300
+sleep 0.5
+import -silent -window "$MAIN" "$OUT/graph.png" || fail "no picture of the graph"
+log "wrote $OUT/graph.png"

@@ -200,7 +200,8 @@ void tst_frmTerminal::composition_data() {
     row("view menu", describe(w.mnuView->actions()),
         "mnuTimestamp ﾀｲﾑｽﾀﾝﾌﾟ(&T) [unchecked]; mnuHexView 16進表示(&H) [unchecked]; mnuCharset "
         "文字ｺｰﾄﾞ(&E); mnuEscapes ｴｽｹｰﾌﾟ ｼｰｹﾝｽを解釈(&A) [unchecked]; mnuScrollback "
-        "ｽｸﾛｰﾙﾊﾞｯｸ(&B)...");
+        "ｽｸﾛｰﾙﾊﾞｯｸ(&B)...; mnuGraphBar -; mnuGraph ｸﾞﾗﾌ(&G) [unchecked]; mnuGraphCsv "
+        "ｸﾞﾗﾌをCSVに保存(&C)...");
     row("character sets", describe(w.mnuCharset->actions()),
         "mnuCharsetSjis Shift_JIS(&S) [unchecked]; mnuCharsetUtf8 UTF-8(&U) [checked]; "
         "mnuCharsetEucJp EUC-JP(&E) [unchecked]; mnuCharsetJis JIS(&J) [unchecked]");
