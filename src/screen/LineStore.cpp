@@ -277,7 +277,7 @@ void LineStore::commitTail(qsizetype scanFrom) {
                 at = b;
             }
         }
-        commitLine(QStringView(text).mid(from, i - from), runs, 0, m_tailMs);
+        commitLine(QStringView(text).mid(from, i - from), runs, m_tailPos + from, m_tailMs);
         m_tailMs = m_readMs ? m_readMs : QDateTime::currentMSecsSinceEpoch();
         from = i + 2;
     }
@@ -287,7 +287,7 @@ void LineStore::commitTail(qsizetype scanFrom) {
     }
 }
 
-void LineStore::commitLine(QStringView text, const StyleRuns& runs, qsizetype, qint64 readMs) {
+void LineStore::commitLine(QStringView text, const StyleRuns& runs, qint64 pos, qint64 readMs) {
     if (m_chunks.empty() || m_chunks.back().units() >= ChunkUnits) {
         if (!m_chunks.empty()) {
             Chunk& done = m_chunks.back();
@@ -299,7 +299,7 @@ void LineStore::commitLine(QStringView text, const StyleRuns& runs, qsizetype, q
         }
         Chunk fresh;
         fresh.firstLine = m_firstLine + m_committed;
-        fresh.firstPos = m_tailPos;
+        fresh.firstPos = pos; // lines before it in this commit are not counted in m_tailPos yet
         fresh.latin.reserve(ChunkUnits + 128);
         m_chunks.push_back(std::move(fresh));
     }

@@ -109,7 +109,7 @@ private:
     void dropFrontLine();
     void reopenFrom(qint64 pos);
     void commitTail(qsizetype scanFrom);
-    void commitLine(QStringView text, const StyleRuns& runs, qsizetype runsFrom, qint64 readMs);
+    void commitLine(QStringView text, const StyleRuns& runs, qint64 pos, qint64 readMs);
     void changed();
 
     std::deque<Chunk> m_chunks;
