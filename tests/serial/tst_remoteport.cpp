@@ -105,7 +105,7 @@ private slots:
         loopUntil([&] {
             return tcgetattr(pty.masterFd(), &t) == 0 &&
                    readActualSpeed(pty.masterFd(), &in, &out) == 0 && out == speed &&
-                   (t.c_cflag & CRTSCTS) == (flow & CRTSCTS);
+                   (t.c_cflag & CRTSCTS) == (flow & CRTSCTS) && (t.c_iflag & IXON) == (flow & IXON);
         });
         QCOMPARE(out, speed);
         QCOMPARE(bool(t.c_cflag & CSTOPB), twoStopBits);
