@@ -1,6 +1,7 @@
 // The graph in the real window over a pseudo-terminal: off by default, on
 // from the View menu beside the terminal, every numbered line kept once and
 // in order, in the store and in the exported CSV.
+#include "PortsConfig.h"
 #include "PtyPair.h"
 #include "ScriptedPrompts.h"
 
@@ -21,14 +22,10 @@
 class tst_graph_pty : public QObject {
     Q_OBJECT
 private:
-    QTemporaryDir m_config;
+    PortsConfig m_config;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(m_config.isValid());
-        QVERIFY(QDir().mkpath(m_config.path() + "/velmora/ports"));
-        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    }
+    void initTestCase() { QVERIFY(m_config.setUp()); }
 
     void everyLineOnceInStoreAndCsv();
     void shownFromSettingsAndSavingAsks();
@@ -37,9 +34,7 @@ private slots:
 void tst_graph_pty::everyLineOnceInStoreAndCsv() {
     PtyPair pty;
     QVERIFY(pty.isValid());
-    const QString link = m_config.path() + "/velmora/ports/com1";
-    QFile::remove(link);
-    QVERIFY(QFile::link(pty.slavePath(), link));
+    QVERIFY(PortsConfig::pin(1, pty.slavePath()));
     SerialCtl serial;
     ScriptedPrompts prompts;
     MemorySettingsStore store;

@@ -1,6 +1,7 @@
 // Scripts against a device played on a pty: the runner under the real serial
 // component and data path, the window's menu, and the program run headless.
 #include "../datapath/RecordingHost.h"
+#include "PortsConfig.h"
 #include "PtyPair.h"
 #include "ScriptedPrompts.h"
 #include "Waiting.h"
@@ -83,14 +84,10 @@ using Steps = QList<QPair<QByteArray, QByteArray>>;
 class tst_script : public QObject {
     Q_OBJECT
 private:
-    QTemporaryDir m_config;
+    PortsConfig m_config;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(m_config.isValid());
-        QVERIFY(QDir().mkpath(m_config.path() + "/velmora/ports"));
-        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    }
+    void initTestCase() { QVERIFY(m_config.setUp()); }
 
     void againstDevice_data() {
         QTest::addColumn<QByteArray>("codePage");

@@ -1,6 +1,7 @@
 // Com5 pinned to a port that Debian's ser2net serves from a pty on
 // 127.0.0.1, through the link as a user makes it; the test plays the device
 // on the pty's master.
+#include "PortsConfig.h"
 #include "PtyPair.h"
 #include "Ser2net.h"
 #include "Waiting.h"
@@ -47,23 +48,17 @@ struct Served {
 class RemotePortTest : public QObject {
     Q_OBJECT
 private:
-    QTemporaryDir m_config;
-    void link(const QString& target) {
-        const QString path = m_config.path() + QStringLiteral("/velmora/ports/com5");
-        QFile::remove(path);
-        QVERIFY(QFile::link(target, path));
-    }
+    PortsConfig m_config;
     void serve(Served& served) {
         QVERIFY2(served.server.start(), qPrintable(served.server.log()));
-        link(served.server.url());
+        QVERIFY(PortsConfig::pin(5, served.server.url()));
     }
 
 private slots:
     void initTestCase() {
         if (!Ser2net::installed())
             QSKIP("ser2net is not installed (scripts/install-deps.sh)");
-        QVERIFY(QDir().mkpath(m_config.path() + "/velmora/ports"));
-        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+        QVERIFY(m_config.setUp());
     }
 
     void settingsReachTheLine_data() {
@@ -207,9 +202,9 @@ private slots:
         const int silentPort = ntohs(address.sin_port);
         Ser2net unused(QStringLiteral("/dev/null"), true); // a free port, never started
         const QString silentText = QString::number(silentPort);
-        link(QString(target)
-                 .replace("FREE", QString::number(unused.port()))
-                 .replace("SILENT", silentText));
+        QVERIFY(PortsConfig::pin(5, QString(target)
+                                        .replace("FREE", QString::number(unused.port()))
+                                        .replace("SILENT", silentText)));
         SerialCtl serial;
         serial.setCommPort(5);
         const QString failure = openFailure(serial);

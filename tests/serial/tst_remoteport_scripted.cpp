@@ -2,6 +2,7 @@
 // pty cannot do: modem and line notifications, flow control suspend,
 // answers that never come or tell another value, bytes cut anywhere.
 #include "FakeComPortServer.h"
+#include "PortsConfig.h"
 #include "Waiting.h"
 #include "serial/SerialCtl.h"
 
@@ -68,20 +69,15 @@ qint64 sendUntilRefused(SerialCtl& serial, QString& refusal) {
 class ScriptedRemotePortTest : public QObject {
     Q_OBJECT
 private:
-    QTemporaryDir m_config;
+    PortsConfig m_config;
     // Com5 of a new component leads to `server`.
     void pin(SerialCtl& serial, const FakeComPortServer& server) {
-        const QString path = m_config.path() + QStringLiteral("/velmora/ports/com5");
-        QFile::remove(path);
-        QVERIFY(QFile::link(server.url(), path));
+        QVERIFY(PortsConfig::pin(5, server.url()));
         serial.setCommPort(5);
     }
 
 private slots:
-    void initTestCase() {
-        QVERIFY(QDir().mkpath(m_config.path() + "/velmora/ports"));
-        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    }
+    void initTestCase() { QVERIFY(m_config.setUp()); }
 
     // A server that misbehaves costs bounded memory, ends in a clear
     // failure, and the port still closes at once.

@@ -1,6 +1,7 @@
 // The component against a real pseudo-terminal, opened as "Com1" through
 // the per-user link exactly as a user would.
 #include "LockFile.h"
+#include "PortsConfig.h"
 #include "PtyPair.h"
 #include "platform/Failure.h"
 #include "serial/CustomSpeed.h"
@@ -58,19 +59,11 @@ QByteArray readFromLine(PtyPair& pty, int count) {
 class PtySerialTest : public QObject {
     Q_OBJECT
 private:
-    QTemporaryDir m_config;
-    void link(int port, const QString& target) {
-        const QString path = m_config.path() + QStringLiteral("/velmora/ports/com%1").arg(port);
-        QFile::remove(path);
-        QVERIFY(QFile::link(target, path));
-    }
+    PortsConfig m_config;
+    void link(int port, const QString& target) { QVERIFY(PortsConfig::pin(port, target)); }
 
 private slots:
-    void initTestCase() {
-        QVERIFY(m_config.isValid());
-        QVERIFY(QDir().mkpath(m_config.path() + "/velmora/ports"));
-        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    }
+    void initTestCase() { QVERIFY(m_config.setUp()); }
 
     void openAndClose() {
         PtyPair pty;

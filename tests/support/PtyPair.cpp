@@ -1,4 +1,5 @@
 #include "PtyPair.h"
+#include "PortsConfig.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -80,7 +81,5 @@ void PtyPair::closeMaster() {
 }
 
 void PtyPair::pinAsCom1() const {
-    const QString link = qEnvironmentVariable("XDG_CONFIG_HOME") + "/velmora/ports/com1";
-    QFile::remove(link);
-    QFile::link(m_slavePath, link);
+    PortsConfig::pin(1, m_slavePath);
 }

@@ -1,6 +1,7 @@
 // The real window with the real serial component over a pseudo-terminal
 // opened as Com1: port toggle, keyboard transmit, Shift-JIS reception, a
 // capture end to end, the line commands, the properties dialog and device loss.
+#include "PortsConfig.h"
 #include "PtyPair.h"
 #include "ScriptedPrompts.h"
 
@@ -87,14 +88,10 @@ struct Rig {
 class tst_window_pty : public QObject {
     Q_OBJECT
 private:
-    QTemporaryDir m_config;
+    PortsConfig m_config;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(m_config.isValid());
-        QVERIFY(QDir().mkpath(m_config.path() + "/velmora/ports"));
-        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    }
+    void initTestCase() { QVERIFY(m_config.setUp()); }
 
     void portToggle() {
         Rig r;

@@ -3,6 +3,7 @@
 // a ZMODEM start among ordinary text, numbered names, and how a child that
 // stays or falls silent is ended.
 #include "../datapath/RecordingHost.h"
+#include "PortsConfig.h"
 #include "PtyPair.h"
 #include "ScriptedPrompts.h"
 #include "Ser2net.h"
@@ -104,9 +105,7 @@ struct Rig {
     QList<TransferJob::Result> results;
 
     explicit Rig(const QString& target = QString()) {
-        const QString link = qEnvironmentVariable("XDG_CONFIG_HOME") + "/velmora/ports/com1";
-        QFile::remove(link);
-        QFile::link(target.isEmpty() ? pty.slavePath() : target, link);
+        PortsConfig::pin(1, target.isEmpty() ? pty.slavePath() : target);
         QDir(dir.path()).mkpath("device");
         store.values.insert("Velmora/Transfer/ReceiveFolder", path("in"));
         QObject::connect(&serial, &ISerialCtl::OnComm, [this] { session.onComm(serial); });
@@ -133,14 +132,13 @@ struct Rig {
 class TransferTest : public QObject {
     Q_OBJECT
 private:
-    QTemporaryDir m_config;
+    PortsConfig m_config;
 
 private slots:
     void initTestCase() {
         if (findTransferProgram("sz").isEmpty())
             QSKIP("lrzsz is not installed (scripts/install-deps.sh)");
-        QVERIFY(QDir().mkpath(m_config.path() + "/velmora/ports"));
-        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+        QVERIFY(m_config.setUp());
     }
 
     void matrix_data() {
