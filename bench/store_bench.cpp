@@ -23,20 +23,6 @@ public:
     void beep() override {}
 };
 
-class NoLogHost : public DataPathHost {
-public:
-    Prompts& prompts() override { return m_prompts; }
-    bool logOpen() const override { return false; }
-    bool writeLog(const QByteArray&, QString*, qsizetype*) override { return true; }
-    void closeLog() override {}
-    void refreshConnectionDisplay() override {}
-    void showStatus(const QString&) override {}
-    void clearStatusSoon() override {}
-
-private:
-    NoPrompts m_prompts;
-};
-
 qint64 residentBytes() {
     QFile statm(QStringLiteral("/proc/self/statm"));
     if (!statm.open(QIODevice::ReadOnly))
@@ -72,7 +58,8 @@ struct Stopwatch {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const qint64 lines = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1000000;
-    NoLogHost host;
+    NoPrompts prompts;
+    LoglessHost host(prompts);
     LineStore store;
     TerminalSession session(store, host, "UTF-8");
     session.setScrollback(lines);

@@ -29,18 +29,6 @@
 
 namespace {
 
-class NoHost : public DataPathHost {
-public:
-    Prompts& prompts() override { return scripted; }
-    bool logOpen() const override { return false; }
-    bool writeLog(const QByteArray&, QString*, qsizetype*) override { return false; }
-    void closeLog() override {}
-    void refreshConnectionDisplay() override {}
-    void showStatus(const QString&) override {}
-    void clearStatusSoon() override {}
-    ScriptedPrompts scripted;
-};
-
 QByteArray loadAverage() {
     QFile file("/proc/loadavg");
     file.open(QIODevice::ReadOnly);
@@ -118,7 +106,7 @@ Outcome run(TransferProtocol protocol, bool send, qint64 size, int every) {
     store.values.insert("Velmora/Transfer/ReceiveFolder", dir.filePath("in"));
     SystemClock clock;
     StringTextTarget term;
-    NoHost host;
+    LoglessHost host(prompts);
     TerminalSession session(term, host, "UTF-8");
     QWidget window;
     SendCommands sending(serial, prompts, store, clock, &window);

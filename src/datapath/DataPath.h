@@ -29,6 +29,22 @@ public:
     virtual void closeRawLog() {}
 };
 
+// A host with no capture log and no window: headless runs and benchmarks.
+class LoglessHost : public DataPathHost {
+public:
+    explicit LoglessHost(Prompts& prompts) : m_prompts(prompts) {}
+    Prompts& prompts() override { return m_prompts; }
+    bool logOpen() const override { return false; }
+    bool writeLog(const QByteArray&, QString*, qsizetype*) override { return false; }
+    void closeLog() override {}
+    void refreshConnectionDisplay() override {}
+    void showStatus(const QString&) override {}
+    void clearStatusSoon() override {}
+
+private:
+    Prompts& m_prompts;
+};
+
 // A comm event's text for the status panel; errors also raise a prompt.
 struct CommEventText {
     QString text; // empty for events that show nothing

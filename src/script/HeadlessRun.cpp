@@ -54,21 +54,6 @@ public:
     void beep() override {}
 };
 
-// The session's host with no screen and no logs.
-class ConsoleHost : public DataPathHost {
-public:
-    Prompts& prompts() override { return m_prompts; }
-    bool logOpen() const override { return false; }
-    bool writeLog(const QByteArray&, QString*, qsizetype*) override { return false; }
-    void closeLog() override {}
-    void refreshConnectionDisplay() override {}
-    void showStatus(const QString&) override {}
-    void clearStatusSoon() override {}
-
-private:
-    ConsolePrompts m_prompts;
-};
-
 // Received text, print() and log() all go to standard output, in order.
 class ConsoleOutput : public ScriptOutput, public ReceiveConsumer {
 public:
@@ -175,7 +160,8 @@ int runHeadless(int argc, char** argv, const HeadlessRequest& request) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(appTitle());
     SerialCtl serial;
-    ConsoleHost host;
+    ConsolePrompts prompts;
+    LoglessHost host(prompts);
     ConsoleOutput output;
     ScriptRunner runner(serial, output);
     QString error;
