@@ -88,13 +88,21 @@ void ScriptRunner::portClosed() {
     finish({ScriptEnd::PortClosed, 0, {}});
 }
 
+// A transfer holds the line: a byte from the script would break its protocol.
+void ScriptRunner::checkLineFree() const {
+    if (m_session && m_session->takeover())
+        throw Failure(QStringLiteral("ﾌｧｲﾙ転送中は送信できません。"));
+}
+
 void ScriptRunner::send(const QString& text) {
+    checkLineFree();
     // Written at once rather than from the next turn of the event loop: the
     // answer leaves while the prompt that asked for it is being handled.
     m_serial.setOutputBytes(encodeText(text, m_serial.codePage()));
 }
 
 void ScriptRunner::sendBytes(const QByteArray& bytes) {
+    checkLineFree();
     m_serial.setOutputBytes(bytes);
 }
 
@@ -107,6 +115,7 @@ void ScriptRunner::setRts(bool on) {
 }
 
 void ScriptRunner::sendBreak() {
+    checkLineFree();
     m_serial.sendBreak();
 }
 

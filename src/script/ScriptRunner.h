@@ -78,6 +78,7 @@ private:
     void exit(int status) override;
     bool sliceOver() override;
 
+    void checkLineFree() const;
     void waitFor(Wait wait, int timeoutMs);
     void wake(const ScriptValues& results);
     void timedOut();

@@ -91,7 +91,7 @@ private slots:
 
     void againstDevice_data() {
         QTest::addColumn<QByteArray>("codePage");
-        QTest::addColumn<QString>("view"); // "", "hex" or "escapes"
+        QTest::addColumn<QString>("view"); // "", "hex", "escapes" or "transfer"
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<Steps>("steps");
         QTest::addColumn<QString>("end"); // kind:status:message start
@@ -138,6 +138,9 @@ private slots:
             << Utf8CodePage << ""
             << QByteArray("local t = {}\nwhile true do t[#t + 1] = ('x'):rep(1000000) .. #t end\n")
             << Steps{} << "1:1:t.lua: not enough memory" << QByteArray() << QStringList{};
+        QTest::newRow("no sending while a transfer holds the line")
+            << Utf8CodePage << "transfer" << QByteArray("print('x')\nsend('a')\n") << Steps{}
+            << "1:1:t.lua:2: ﾌｧｲﾙ転送中" << QByteArray() << QStringList{"x"};
         QTest::newRow("exit(n) ends it there")
             << Utf8CodePage << "" << QByteArray("send('a')\nexit(3)\nsend('b')\n") << Steps{}
             << "0:3:" << QByteArray("a") << QStringList{};
@@ -174,6 +177,9 @@ private slots:
         TerminalSession session(screen, host, codePage);
         session.setHexView(view == "hex");
         session.setInterpretEscapes(view == "escapes");
+        ReceiveTakeover transfer;
+        if (view == "transfer")
+            session.setTakeover(&transfer);
         QObject::connect(&serial, &ISerialCtl::OnComm, [&] { session.onComm(serial); });
         QObject::connect(&serial, &ISerialCtl::PortClosed, [&] { session.portClosed(serial); });
         QCOMPARE(openFailure(serial), QString("(opened)"));
