@@ -380,6 +380,11 @@ void TerminalSession::keyPress(int& keyCode, ISerialCtl& serial) {
     }
     if (!open)
         return;
+    // A transfer holds the line: a key would land inside its protocol.
+    if (m_takeover) {
+        keyCode = 0;
+        return;
+    }
 
     if (LocalEcho && !LineStarted) {
         LineStarted = true;

@@ -1,6 +1,7 @@
 #include "RecordingHost.h"
 #include "TestSerial.h"
 #include "datapath/DataPath.h"
+#include "datapath/ReceiveConsumer.h"
 #include "screen/TerminalView.h"
 
 #include <QClipboard>
@@ -40,6 +41,7 @@ private slots:
     void backspaceIsNeverSent();
     void lineSurvivesReopen();
     void closedPortIsOrdinaryEditing();
+    void keysWaitOutATransfer();
     void upperCase_data();
     void upperCase();
     void refusedWriteKeepsTheLine();
@@ -113,6 +115,23 @@ void tst_keypress::closedPortIsOrdinaryEditing() {
     QVERIFY(kb.serial.written.isEmpty());
     QCOMPARE(kb.session.LineBuffer, QStringLiteral("OLD"));
     QVERIFY(kb.host.log.isEmpty());
+}
+
+// Text pasted or committed by the input method while a transfer holds the
+// line (keys are held back by the window) would land in the
+// middle of its protocol: it is dropped, not sent later.
+void tst_keypress::keysWaitOutATransfer() {
+    Keyboard kb(true);
+    ReceiveTakeover transfer;
+    kb.session.setTakeover(&transfer);
+    QTest::keyClicks(&kb.term, QStringLiteral("ab"));
+    QTest::keyClick(&kb.term, Qt::Key_Return);
+    QVERIFY(kb.serial.written.isEmpty());
+    QVERIFY(kb.term.Text().isEmpty());
+    kb.session.setTakeover(nullptr);
+    QTest::keyClicks(&kb.term, QStringLiteral("c"));
+    QTest::keyClick(&kb.term, Qt::Key_Return);
+    QCOMPARE(kb.serial.written, QStringList{"C\r"});
 }
 
 void tst_keypress::upperCase_data() {
