@@ -85,13 +85,16 @@ void appendSequence(Bytes& in, QString& input) {
         }
         input += QLatin1Char('m');
         break;
-    case 2: { // OSC
-        input += QLatin1Char(']');
+    case 2: { // OSC, DCS, SOS, PM, APC: a string up to ST (BEL too for OSC)
+        static const char introducers[] = "]PX^_";
+        const char introducer = introducers[in.next() % 5];
+        input += QLatin1Char(introducer);
         for (int n = in.next() % 40; n > 0; --n) {
             const char16_t u = in.unit();
             input += QChar(u == Esc || u == Bel ? u'x' : u);
         }
-        input += in.next() % 2 ? QString(QChar(Bel)) : QString(QChar(Esc)) + QLatin1Char('\\');
+        input += introducer == ']' && in.next() % 2 ? QString(QChar(Bel))
+                                                    : QString(QChar(Esc)) + QLatin1Char('\\');
         break;
     }
     default: { // ESC, intermediates, final
@@ -99,8 +102,8 @@ void appendSequence(Bytes& in, QString& input) {
         for (int n = intermediates; n > 0; --n)
             input += QChar(0x20 + in.next() % 16);
         QChar final(0x30 + in.next() % 79);
-        if (intermediates == 0 && (final == QLatin1Char('[') || final == QLatin1Char(']')))
-            final = QLatin1Char('c');
+        if (intermediates == 0 && QStringLiteral("[]PX^_").contains(final))
+            final = QLatin1Char('c'); // those open a sequence or a string
         input += final;
         break;
     }
