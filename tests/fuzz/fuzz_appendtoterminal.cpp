@@ -1,8 +1,10 @@
 // Any sequence of received chunks: no crash, the content stays bounded, the
-// log receives exactly what was inserted, and no surrogate pair is split.
+// log receives exactly what was inserted, no surrogate pair is split, and the
+// terminal's line store holds the same text as a plain string.
 #include "datapath/DataPath.h"
 #include "datapath/StringTextTarget.h"
 #include "platform/Prompts.h"
+#include "screen/LineStore.h"
 
 #include <QString>
 #include <cstdint>
@@ -89,11 +91,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         term.setText(filler);
     LogHost host;
     TerminalSession session(term, host, "UTF-16LE");
+    LineStore store;
+    if (nearLimit)
+        store.setText(filler);
+    LogHost storeHost;
+    TerminalSession storeSession(store, storeHost, "UTF-16LE");
     for (int round = 0; round < repeat; ++round) {
         for (const QString& chunk : chunks) {
             const int before = term.TextLength();
             const qsizetype logBefore = host.log.size();
             session.append(chunk);
+            storeSession.append(chunk);
+            if (store.TextLength() != term.TextLength())
+                std::abort();
             const QByteArray added = host.log.mid(logBefore);
             // Copied unit for unit: fromUtf16 would take a leading U+FFFE as a
             // byte-order mark and swap the rest.
@@ -115,6 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (pairsOnly && hasLoneSurrogate(term.Text()))
+        std::abort();
+    if (store.Text() != term.Text())
         std::abort();
     return 0;
 }
