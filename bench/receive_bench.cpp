@@ -204,8 +204,11 @@ bool runWindow(int master, const QString& dir, long lines) {
     bool onScreen = false;
     while (clock.nsecsElapsed() - settleFrom < qint64(5) * 1000000000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        const QString text = window.txtTerm->Text();
-        if (text.endsWith(QString::fromLatin1(lastLine) + QStringLiteral("\r\n"))) {
+        // Read from the store line by line: the whole text of a long
+        // scrollback would cost more than the flood.
+        const LineStore& store = window.txtTerm->store();
+        if (store.line(store.endLine() - 1).isEmpty() &&
+            store.line(store.endLine() - 2).endsWith(QString::fromLatin1(lastLine))) {
             onScreen = true;
             break;
         }
