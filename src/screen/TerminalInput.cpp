@@ -75,11 +75,27 @@ bool isEditingShortcut(QKeyEvent* event) {
 
 } // namespace
 
-// Anything the user does sees the screen up to date; timers and queued calls
-// do not, so a flood is drawn once a frame.
+// Anything the user does sees the screen up to date; nothing else does, so a
+// flood is drawn once a frame (the scroll bars' own events came several times
+// a frame and each brought the bars up to date and had them repainted).
 bool TerminalView::event(QEvent* event) {
-    if (event->type() != QEvent::Timer && event->type() != QEvent::MetaCall)
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::ShortcutOverride:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::InputMethod:
+    case QEvent::InputMethodQuery:
+    case QEvent::ContextMenu:
+    case QEvent::FocusIn:
         flushReceived();
+        break;
+    default:
+        break;
+    }
     // No shortcut elsewhere takes the terminal's own keys.
     if (event->type() == QEvent::ShortcutOverride) {
         const auto* key = static_cast<QKeyEvent*>(event);
