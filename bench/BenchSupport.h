@@ -24,6 +24,17 @@
 
 namespace bench {
 
+// Resident memory of this process in KiB, -1 when it cannot be read.
+inline long residentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
 constexpr double MB = 1e6;
 
 // Every line has the same length, so a byte count gives the line count.

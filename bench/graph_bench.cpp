@@ -4,6 +4,7 @@
 // of 100,000 and of 1,000,000 samples; the memory those hold.
 //
 //   graph_bench [frames, default 60]
+#include "BenchSupport.h"
 #include "graph/GraphFeed.h"
 #include "graph/GraphPlot.h"
 
@@ -35,16 +36,6 @@ double cpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
-long residentKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
 }
 
 void parsing() {
@@ -84,7 +75,7 @@ void parsing() {
 }
 
 void frames(long points, int count) {
-    const long before = residentKb();
+    const long before = bench::residentKb();
     GraphFeed feed(points);
     QString block;
     const qint64 start = 1700000000000;
@@ -98,7 +89,7 @@ void frames(long points, int count) {
     const SampleStore& store = feed.store();
     std::printf("%d x %ld points: store %.1f MB (resident +%.1f MB)\n", store.channelCount(),
                 static_cast<long>(store.size()), double(store.bytes()) / 1e6,
-                double(residentKb() - before) / 1e3);
+                double(bench::residentKb() - before) / 1e3);
     // The pane of a 1000 x 560 window, as the README's picture shows it.
     QImage image(1000, 560, QImage::Format_RGB32);
     GraphPlot plot;

@@ -105,16 +105,6 @@ QString loadAverage() {
                                           : QString();
 }
 
-long residentKb() {
-    QFile file(QStringLiteral("/proc/self/status"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& row : file.readAll().split('\n'))
-        if (row.startsWith("VmRSS:"))
-            return row.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 // Runs the device on its own thread while the window's event loop runs.
 template <class Device> void alongside(Device&& device) {
     std::atomic<bool> done{false};
@@ -160,7 +150,7 @@ int main(int argc, char** argv) {
     if (soak) {
         std::printf("soak: %d rounds in one script, capture log on (load %s)\n", rounds,
                     qPrintable(loadAverage()));
-        std::printf("  start: resident %ld kB, script %zu kB\n", residentKb(),
+        std::printf("  start: resident %ld kB, script %zu kB\n", bench::residentKb(),
                     commands->runner().scriptMemory() / 1024);
         long lost = 0;
         std::vector<double> latencies;
@@ -172,7 +162,7 @@ int main(int argc, char** argv) {
                 latencies.insert(latencies.end(), half.begin(), half.end());
             });
             std::printf("  %s  resident %ld kB, script %zu kB, %.1f s, still running: %s\n", when,
-                        residentKb(), commands->runner().scriptMemory() / 1024,
+                        bench::residentKb(), commands->runner().scriptMemory() / 1024,
                         msSince(start) / 1000, commands->runner().running() ? "yes" : "no");
         }
         print("prompt to reply", latencies, lost);

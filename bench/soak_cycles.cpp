@@ -1,6 +1,7 @@
 // Soak: opens and closes the port through the real window many times over a
 // pty, and reports memory and open descriptors before and after.
 //   soak_cycles [cycles, default 10000]
+#include "BenchSupport.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
@@ -33,16 +34,6 @@ public:
     void beep() override {}
     int boxes = 0;
 };
-
-long residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
 
 int openDescriptors() {
     return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2;
@@ -80,7 +71,7 @@ int main(int argc, char** argv) {
     window.mnuOpen_Click();
     window.mnuOpen_Click();
     QCoreApplication::processEvents();
-    const long rssBefore = residentKiB();
+    const long rssBefore = bench::residentKb();
     const int fdsBefore = openDescriptors();
 
     int failures = 0;
@@ -99,7 +90,7 @@ int main(int argc, char** argv) {
         // No event loop runs here, so objects given to deleteLater need a push.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-    const long rssAfter = residentKiB();
+    const long rssAfter = bench::residentKb();
     const int fdsAfter = openDescriptors();
 
     std::printf("open/close cycles:        %d\n", cycles);

@@ -1,6 +1,7 @@
 // The terminal's line store at scale: memory for a million lines, and the
 // time to count every match, to find the next one and to filter by a regular
 // expression. Prints figures; asserts nothing.
+#include "BenchSupport.h"
 #include "datapath/DataPath.h"
 #include "platform/Prompts.h"
 #include "screen/LineFinder.h"
@@ -24,11 +25,7 @@ public:
 };
 
 qint64 residentBytes() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * 4096 : 0;
+    return qint64(bench::residentKb()) * 1024;
 }
 
 // The machine is shared: the thread's own CPU time says what the work costs,
